@@ -1,0 +1,64 @@
+// Program entry: the process-wide services, the single-instance rule, the window and its
+// message loop, and the services' end in reverse order.
+#include <windows.h>
+
+#include <gdiplus.h>
+
+#include "app/uBrand.h"
+#include "app/uLogger.h"
+#include "mainform/uMainForm.h"
+#include "platform/ui_thread.h"
+#include "platform/win32.h"
+
+using namespace qv;
+
+namespace {
+
+// Hands the user over to the copy that already runs: restore it when minimised and bring it
+// to the foreground.  Returns whether a window was found.
+bool ActivateRunningCopy() {
+  HWND other = FindWindowW(win::Wide(brand::kWindowClassName).c_str(),
+                           win::Wide(brand::kWindowCaption).c_str());
+  if (!other) return false;
+  if (IsIconic(other)) ShowWindow(other, SW_RESTORE);
+  SetForegroundWindow(other);
+  return true;
+}
+
+void RunApplication(HINSTANCE instance, int showCommand) {
+  ui::InitUiThread();
+  TfrmMain* form = TfrmMain::Create(instance);
+  if (form) {
+    form->Show(showCommand);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    delete form;  // FormDestroy has run when the window was destroyed
+  }
+  ui::ShutdownUiThread();
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+  // Services, in order; they end in reverse order below.
+  LoggerStartup();
+  ULONG_PTR gdiplusToken = 0;
+  Gdiplus::GdiplusStartupInput gdiplusInput;
+  const bool gdiplusOk = Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr) == Gdiplus::Ok;
+
+  // One copy per logon.  The handle is held until the process ends.
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, win::Wide(brand::kSingleInstanceMutex).c_str());
+  const bool alreadyRunning = mutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS;
+  if (alreadyRunning) {
+    ActivateRunningCopy();
+  } else {
+    RunApplication(instance, showCommand);
+  }
+
+  if (gdiplusOk) Gdiplus::GdiplusShutdown(gdiplusToken);
+  LoggerFinalize();
+  return 0;
+}

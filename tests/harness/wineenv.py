@@ -1,0 +1,206 @@
+"""Shared Wine environment for the tests that run the Windows build.
+
+One Xvfb display, one Wine prefix and one persistent wineserver serve a whole CTest run:
+`start` (the CTest fixture set-up) makes them, `stop` (the clean-up) ends them, and every test
+script calls `env()` to get the environment for its own wine64 processes.  A prepared prefix is
+kept as a tar snapshot beside the state file so that later runs start in about two seconds.
+Everything started here stops by itself: Xvfb runs under `timeout`, the wineserver exits a
+minute after its last client.
+"""
+import json
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tarfile
+import time
+from pathlib import Path
+
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+STATE_ENV = "QV_WINE_STATE"
+XVFB_LIFETIME_S = 3 * 3600
+
+
+def _state_path():
+    p = os.environ.get(STATE_ENV)
+    if not p:
+        raise SystemExit(f"{STATE_ENV} is not set: run this test through ctest")
+    return Path(p)
+
+
+def _base_env(display, prefix):
+    e = dict(os.environ)
+    e.update(DISPLAY=display, WINEPREFIX=str(prefix), WINEDEBUG="-all",
+             WINEDLLOVERRIDES="mscoree,mshtml=", WINEARCH="win64")
+    return e
+
+
+def _free_display():
+    for n in range(80, 200):
+        if not os.path.exists(f"/tmp/.X11-unix/X{n}") and not os.path.exists(f"/tmp/.X{n}-lock"):
+            return n
+    raise RuntimeError("no free X display number")
+
+
+def _wait_display(display, timeout=20):
+    end = time.time() + timeout
+    while time.time() < end:
+        if subprocess.run(["xdpyinfo", "-display", display], capture_output=True).returncode == 0:
+            return
+        time.sleep(0.1)
+    raise RuntimeError(f"Xvfb {display} did not come up")
+
+
+def _run(cmd, env, timeout=120):
+    return subprocess.run(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                          timeout=timeout)
+
+
+def _reg(env, *args):
+    _run([WINE, "reg"] + list(args) + ["/f"], env)
+
+
+def _prepare_prefix(prefix, env):
+    _run([WINE, "wineboot", "-i"], env, timeout=300)
+    _run([WINESERVER, "-w"], env)
+    _run([WINE, "winecfg", "/v", "win10"], env)
+    # CJK text in non-CJK locales needs font links to a font that has the glyphs.
+    link = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink"
+    for face in ("Segoe UI", "Tahoma", "Liberation Sans", "MS Shell Dlg", "MS Shell Dlg 2"):
+        _reg(env, "add", link, "/v", face, "/t", "REG_MULTI_SZ", "/d",
+             "wqy-microhei.ttc,WenQuanYi Micro Hei")
+    _run([WINESERVER, "-w"], env)
+
+
+def start(state_file):
+    state_file = Path(state_file)
+    root = state_file.parent
+    root.mkdir(parents=True, exist_ok=True)
+    stop(state_file, quiet=True)
+    n = _free_display()
+    display = f":{n}"
+    xvfb = subprocess.Popen(["timeout", str(XVFB_LIFETIME_S), "Xvfb", display, "-screen", "0",
+                             "1280x1024x24", "-nolisten", "tcp"],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                            start_new_session=True)
+    _wait_display(display)
+    prefix = root / "prefix"
+    snapshot = root / "prefix-template.tar"
+    if prefix.exists():
+        shutil.rmtree(prefix)
+    env = _base_env(display, prefix)
+    if snapshot.exists():
+        with tarfile.open(snapshot) as t:
+            t.extractall(root)
+    else:
+        _prepare_prefix(prefix, env)
+        with tarfile.open(snapshot, "w") as t:
+            t.add(prefix, arcname="prefix")
+    # A persistent server makes each exe start in tens of milliseconds instead of a second.
+    subprocess.Popen([WINESERVER, "-p60"], env=env, stdout=subprocess.DEVNULL,
+                     stderr=subprocess.DEVNULL, start_new_session=True).wait()
+    state = {"display": display, "prefix": str(prefix), "xvfb_pid": xvfb.pid}
+    state_file.write_text(json.dumps(state))
+    print(f"wine ready: DISPLAY={display} WINEPREFIX={prefix}")
+
+
+def stop(state_file, quiet=False):
+    state_file = Path(state_file)
+    if not state_file.exists():
+        return
+    state = json.loads(state_file.read_text())
+    env = _base_env(state["display"], state["prefix"])
+    subprocess.run([WINESERVER, "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        os.killpg(state["xvfb_pid"], signal.SIGTERM)
+    except (ProcessLookupError, PermissionError):
+        pass
+    state_file.unlink()
+    if not quiet:
+        print("wine stopped")
+
+
+# ---- used by test scripts ----------------------------------------------------------------
+
+def state():
+    return json.loads(_state_path().read_text())
+
+
+def env(**extra):
+    s = state()
+    e = _base_env(s["display"], s["prefix"])
+    e.update({k: str(v) for k, v in extra.items()})
+    return e
+
+
+def drive_c():
+    return Path(state()["prefix"]) / "drive_c"
+
+
+def temp_dir():
+    """The Windows user's temporary folder, C:\\users\\root\\Temp."""
+    user = os.environ.get("USER") or "root"
+    return drive_c() / "users" / user / "Temp"
+
+
+def unix_to_windows(path):
+    """A path inside the prefix's drive C, or any Unix path through drive Z."""
+    p = Path(path).resolve()
+    try:
+        rel = p.relative_to(drive_c().resolve())
+        return "C:\\" + str(rel).replace("/", "\\")
+    except ValueError:
+        return "Z:" + str(p).replace("/", "\\")
+
+
+class Result:
+    def __init__(self, returncode, stdout, stderr):
+        self.returncode, self.stdout, self.stderr = returncode, stdout, stderr
+
+
+def run(exe, *args, timeout=60, extra_env=None, cwd=None):
+    """Runs a program under wine64 and waits for it (not for the Wine services it may start,
+    which inherit its output handles: so output goes through files, never pipes)."""
+    p = spawn(exe, *args, extra_env=extra_env, cwd=cwd)
+    try:
+        rc = p.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        p.kill()
+        p.wait()
+        raise
+    return Result(rc, p.read_stdout(), p.read_stderr())
+
+
+class Spawned(subprocess.Popen):
+    def read_stdout(self):
+        self._out.seek(0)
+        return self._out.read().decode("utf-8", "replace")
+
+    def read_stderr(self):
+        self._err.seek(0)
+        return self._err.read().decode("utf-8", "replace")
+
+
+def spawn(exe, *args, extra_env=None, cwd=None):
+    import tempfile
+    out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
+    cmd = [WINE, str(exe)] + [str(a) for a in args]
+    p = Spawned(cmd, env=env(**(extra_env or {})), stdout=out, stderr=err, stdin=subprocess.DEVNULL,
+                cwd=cwd)
+    p._out, p._err = out, err
+    return p
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 3 or sys.argv[1] not in ("start", "stop"):
+        raise SystemExit("usage: wineenv.py start|stop STATE_FILE")
+    (start if sys.argv[1] == "start" else stop)(sys.argv[2])

@@ -1,0 +1,183 @@
+// Test tool run under Wine beside the installer: finds, inspects and drives its window, holds
+// files open, and reads the resources of a program file.  Output is UTF-8 on stdout.
+//
+//   qvtool find                      exit 0 when the installer window exists; prints its state
+//   qvtool wait SECONDS              waits until the window exists
+//   qvtool close | minimize | restore
+//   qvtool tree                      class, text, visibility and rectangle of every child window
+//   qvtool hold PATH SECONDS         opens PATH exclusively and keeps it open
+//   qvtool resinfo EXE               version strings, manifest and icon group of EXE
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/uBrand.h"
+#include "platform/win32.h"
+
+using qv::win::Narrow;
+using qv::win::Wide;
+
+namespace {
+
+void Out(const std::string& s) {
+  fwrite(s.data(), 1, s.size(), stdout);
+  fflush(stdout);
+}
+
+HWND FindInstaller() {
+  return FindWindowW(Wide(qv::brand::kWindowClassName).c_str(), Wide(qv::brand::kWindowCaption).c_str());
+}
+
+std::string RectText(HWND h) {
+  RECT r{};
+  GetWindowRect(h, &r);
+  return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right - r.left) +
+         "x" + std::to_string(r.bottom - r.top);
+}
+
+std::string WindowText(HWND h) {
+  wchar_t buf[1024] = {};
+  GetWindowTextW(h, buf, 1024);
+  return Narrow(buf);
+}
+
+std::string ClassOf(HWND h) {
+  wchar_t buf[256] = {};
+  GetClassNameW(h, buf, 256);
+  return Narrow(buf);
+}
+
+int State(HWND h) {
+  RECT c{};
+  GetClientRect(h, &c);
+  Out("hwnd=" + std::to_string(reinterpret_cast<uintptr_t>(h)) + " iconic=" +
+      std::to_string(IsIconic(h) ? 1 : 0) + " visible=" + std::to_string(IsWindowVisible(h) ? 1 : 0) +
+      " foreground=" + std::to_string(GetForegroundWindow() == h ? 1 : 0) + " rect=" + RectText(h) +
+      " client=" + std::to_string(c.right) + "x" + std::to_string(c.bottom) + " style=" +
+      std::to_string(GetWindowLongW(h, GWL_STYLE)) + " pid=" + [h] {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(h, &pid);
+        return std::to_string(pid);
+      }() + "\n");
+  return 0;
+}
+
+BOOL CALLBACK PrintChild(HWND h, LPARAM) {
+  const HWND parent = GetParent(h);
+  Out(ClassOf(h) + "\t" + WindowText(h) + "\t" + (IsWindowVisible(h) ? "visible" : "hidden") + "\t" +
+      RectText(h) + "\tparent=" + std::to_string(reinterpret_cast<uintptr_t>(parent)) + "\tid=" +
+      std::to_string(GetDlgCtrlID(h)) + "\thwnd=" + std::to_string(reinterpret_cast<uintptr_t>(h)) + "\n");
+  return TRUE;
+}
+
+std::string VersionString(const std::vector<BYTE>& data, const wchar_t* name) {
+  struct Lang { WORD lang, cp; }* langs = nullptr;
+  UINT len = 0;
+  if (!VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&langs), &len) ||
+      len < sizeof(Lang))
+    return {};
+  wchar_t path[128];
+  swprintf(path, 128, L"\\StringFileInfo\\%04x%04x\\%ls", langs[0].lang, langs[0].cp, name);
+  wchar_t* value = nullptr;
+  if (!VerQueryValueW(data.data(), path, reinterpret_cast<void**>(&value), &len)) return {};
+  return Narrow(value);
+}
+
+int ResInfo(const std::wstring& exe) {
+  DWORD dummy = 0;
+  const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &dummy);
+  if (size) {
+    std::vector<BYTE> data(size);
+    if (GetFileVersionInfoW(exe.c_str(), 0, size, data.data())) {
+      for (const wchar_t* key : {L"CompanyName", L"FileDescription", L"FileVersion", L"InternalName",
+                                 L"OriginalFilename", L"ProductName", L"ProductVersion"})
+        Out("version." + Narrow(key) + "=" + VersionString(data, key) + "\n");
+      VS_FIXEDFILEINFO* fixed = nullptr;
+      UINT len = 0;
+      if (VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &len)) {
+        auto v = [](DWORD ms, DWORD ls) {
+          return std::to_string(HIWORD(ms)) + "." + std::to_string(LOWORD(ms)) + "." +
+                 std::to_string(HIWORD(ls)) + "." + std::to_string(LOWORD(ls));
+        };
+        Out("fixed.file=" + v(fixed->dwFileVersionMS, fixed->dwFileVersionLS) + "\n");
+        Out("fixed.product=" + v(fixed->dwProductVersionMS, fixed->dwProductVersionLS) + "\n");
+      }
+    }
+  }
+  HMODULE m = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  if (!m) {
+    Out("error=cannot load " + Narrow(exe) + "\n");
+    return 2;
+  }
+  if (HRSRC r = FindResourceW(m, MAKEINTRESOURCEW(1), RT_MANIFEST)) {
+    const char* p = static_cast<const char*>(LockResource(LoadResource(m, r)));
+    Out("manifest.begin\n" + std::string(p, SizeofResource(m, r)) + "\nmanifest.end\n");
+  }
+  if (HRSRC r = FindResourceW(m, L"MAINICON", RT_GROUP_ICON)) {
+#pragma pack(push, 2)
+    struct Entry { BYTE w, h, colors, reserved; WORD planes, bits; DWORD bytes; WORD id; };
+    struct Dir { WORD reserved, type, count; Entry e[1]; };
+#pragma pack(pop)
+    const Dir* d = static_cast<const Dir*>(LockResource(LoadResource(m, r)));
+    for (int i = 0; i < d->count; ++i) {
+      const Entry& e = d->e[i];
+      HRSRC ir = FindResourceW(m, MAKEINTRESOURCEW(e.id), RT_ICON);
+      const BYTE* img = ir ? static_cast<const BYTE*>(LockResource(LoadResource(m, ir))) : nullptr;
+      const bool png = img && img[0] == 0x89 && img[1] == 'P' && img[2] == 'N' && img[3] == 'G';
+      Out("icon size=" + std::to_string(e.w ? e.w : 256) + " bits=" + std::to_string(e.bits) +
+          " format=" + (png ? "png" : "bmp") + "\n");
+    }
+  }
+  for (const wchar_t* name : {L"TFRMMAIN", L"SLIDES", L"BRANDPNG", L"PRODUCTPNG", L"SLIDE1", L"SLIDE2",
+                              L"SLIDE3", L"SLIDE4"}) {
+    HRSRC r = FindResourceW(m, name, RT_RCDATA);
+    Out("rcdata." + Narrow(name) + "=" + (r ? std::to_string(SizeofResource(m, r)) : "missing") + "\n");
+  }
+  FreeLibrary(m);
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) return 64;
+  const std::wstring cmd = argv[1];
+  if (cmd == L"find") {
+    HWND h = FindInstaller();
+    return h ? State(h) : 1;
+  }
+  if (cmd == L"wait" && argc > 2) {
+    const DWORD end = GetTickCount() + static_cast<DWORD>(_wtoi(argv[2]) * 1000);
+    while (GetTickCount() < end) {
+      if (HWND h = FindInstaller(); h && IsWindowVisible(h)) return State(h);
+      Sleep(50);
+    }
+    return 1;
+  }
+  if (cmd == L"close" || cmd == L"minimize" || cmd == L"restore") {
+    HWND h = FindInstaller();
+    if (!h) return 1;
+    if (cmd == L"close") PostMessageW(h, WM_CLOSE, 0, 0);
+    else ShowWindow(h, cmd == L"minimize" ? SW_MINIMIZE : SW_RESTORE);
+    return 0;
+  }
+  if (cmd == L"tree") {
+    HWND h = FindInstaller();
+    if (!h) return 1;
+    State(h);
+    EnumChildWindows(h, PrintChild, 0);
+    return 0;
+  }
+  if (cmd == L"hold" && argc > 3) {
+    HANDLE f = CreateFileW(argv[2], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return 2;
+    Out("holding\n");
+    Sleep(static_cast<DWORD>(_wtoi(argv[3]) * 1000));
+    CloseHandle(f);
+    return 0;
+  }
+  if (cmd == L"resinfo" && argc > 2) return ResInfo(argv[2]);
+  return 64;
+}
