@@ -75,7 +75,28 @@ def _prepare_prefix(prefix, env):
     _run([WINESERVER, "-w"], env)
 
 
-def start(state_file):
+def _make_tls(root):
+    """A test CA and a certificate for "localhost" signed by it (PEM), made once per state dir."""
+    tls = root / "tls"
+    if (tls / "server.pem").exists():
+        return tls
+    tls.mkdir(parents=True, exist_ok=True)
+    def ossl(*a):
+        subprocess.run(["openssl"] + list(a), cwd=tls, check=True, capture_output=True)
+    ossl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3650", "-subj",
+         "/CN=Quorvel Test CA", "-keyout", "ca.key", "-out", "ca.pem",
+         "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    ossl("x509", "-in", "ca.pem", "-outform", "DER", "-out", "ca.der")
+    ossl("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-keyout", "server.key",
+         "-out", "server.csr")
+    (tls / "ext.cnf").write_text("subjectAltName=DNS:localhost\nextendedKeyUsage=serverAuth\n"
+                                 "basicConstraints=CA:FALSE\n")
+    ossl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
+         "-days", "3650", "-extfile", "ext.cnf", "-out", "server.pem")
+    return tls
+
+
+def start(state_file, qvtool=None):
     state_file = Path(state_file)
     root = state_file.parent
     root.mkdir(parents=True, exist_ok=True)
@@ -102,7 +123,12 @@ def start(state_file):
     # A persistent server makes each exe start in tens of milliseconds instead of a second.
     subprocess.Popen([WINESERVER, "-p60"], env=env, stdout=subprocess.DEVNULL,
                      stderr=subprocess.DEVNULL, start_new_session=True).wait()
-    state = {"display": display, "prefix": str(prefix), "xvfb_pid": xvfb.pid}
+    # HTTPS tests use "localhost" certificates from a test CA that only this prefix trusts.
+    tls = _make_tls(root)
+    if qvtool:
+        if _run([WINE, str(qvtool), "trust", "Z:" + str(tls / "ca.der").replace("/", "\\")], env).returncode:
+            raise RuntimeError("could not add the test CA to the prefix's Root store")
+    state = {"display": display, "prefix": str(prefix), "xvfb_pid": xvfb.pid, "tls": str(tls)}
     state_file.write_text(json.dumps(state))
     print(f"wine ready: DISPLAY={display} WINEPREFIX={prefix}")
 
@@ -134,6 +160,11 @@ def env(**extra):
     e = _base_env(s["display"], s["prefix"])
     e.update({k: str(v) for k, v in extra.items()})
     return e
+
+
+def tls_dir():
+    """Folder with ca.pem, server.pem and server.key (CN and name "localhost")."""
+    return Path(state()["tls"])
 
 
 def drive_c():
@@ -201,6 +232,9 @@ def free_port():
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3 or sys.argv[1] not in ("start", "stop"):
-        raise SystemExit("usage: wineenv.py start|stop STATE_FILE")
-    (start if sys.argv[1] == "start" else stop)(sys.argv[2])
+    if len(sys.argv) < 3 or sys.argv[1] not in ("start", "stop"):
+        raise SystemExit("usage: wineenv.py start STATE_FILE [QVTOOL] | stop STATE_FILE")
+    if sys.argv[1] == "start":
+        start(sys.argv[2], sys.argv[3] if len(sys.argv) > 3 else None)
+    else:
+        stop(sys.argv[2])

@@ -7,7 +7,10 @@
 //   qvtool tree                      class, text, visibility and rectangle of every child window
 //   qvtool hold PATH SECONDS         opens PATH exclusively and keeps it open
 //   qvtool resinfo EXE               version strings, manifest and icon group of EXE
+//   qvtool trust CERT.der            adds a CA certificate to the machine's Root store
 #include <windows.h>
+
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <string>
@@ -179,5 +182,22 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (cmd == L"resinfo" && argc > 2) return ResInfo(argv[2]);
+  if (cmd == L"trust" && argc > 2) {
+    // The local-machine store takes the certificate without the confirmation dialog that the
+    // current user's Root store would show.
+    HANDLE f = CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return 2;
+    std::vector<BYTE> der(GetFileSize(f, nullptr));
+    DWORD got = 0;
+    ReadFile(f, der.data(), static_cast<DWORD>(der.size()), &got, nullptr);
+    CloseHandle(f);
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                     CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    if (!store) return 3;
+    const BOOL ok = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), got,
+                                                     CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    CertCloseStore(store, 0);
+    return ok ? 0 : 4;
+  }
   return 64;
 }
