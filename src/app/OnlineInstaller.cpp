@@ -2,7 +2,11 @@
 // message loop, and the services' end in reverse order.
 #include <windows.h>
 
+#include <commctrl.h>
 #include <gdiplus.h>
+
+#include <memory>
+#include <stdexcept>
 
 #include "app/uBrand.h"
 #include "app/uLogger.h"
@@ -26,16 +30,21 @@ bool ActivateRunningCopy() {
 }
 
 void RunApplication(HINSTANCE instance, int showCommand) {
+  const INITCOMMONCONTROLSEX icc{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&icc);
   ui::InitUiThread();
-  TfrmMain* form = TfrmMain::Create(instance);
-  if (form) {
+  try {
+    std::unique_ptr<TfrmMain> form = TfrmMain::Create(instance);
     form->Show(showCommand);
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      // Tab and the arrow keys move between the window's controls.
+      if (IsDialogMessageW(form->Handle(), &msg)) continue;
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
-    delete form;  // FormDestroy has run when the window was destroyed
+  } catch (const std::exception& e) {
+    LogFmt("UI: cannot create the window: %s", {e.what()});
   }
   ui::ShutdownUiThread();
 }

@@ -1,19 +1,22 @@
+// TfrmMain: creation from the layout, run defaults, painting and the window procedure.
 #include "mainform/uMainForm.h"
+
+#include <stdexcept>
 
 #include "app/uBrand.h"
 #include "app/uLogger.h"
 #include "core/strings.h"
+#include "mainform/images.h"
+#include "mainform/layout.h"
 #include "platform/platform.h"
 #include "platform/win32.h"
 
 namespace qv {
 namespace {
 
-constexpr int kClientWidth = 640;
-constexpr int kClientHeight = 368;
-constexpr COLORREF kBackground = RGB(0xF5, 0xF5, 0xF5);
 constexpr COLORREF kBorder = RGB(0xE1, 0xE1, 0xE1);
 constexpr DWORD kStyle = WS_POPUP | WS_CLIPCHILDREN | WS_MINIMIZEBOX | WS_SYSMENU;
+constexpr DWORD kExStyle = WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
 
 UINT SystemDpi() {
   HDC dc = GetDC(nullptr);
@@ -31,14 +34,20 @@ UINT DpiForWindow(HWND hwnd) {
   return dpi ? dpi : SystemDpi();
 }
 
+std::string LayoutText() {
+  const HMODULE module = GetModuleHandleW(nullptr);
+  const std::wstring name = win::Wide(brand::kLayoutResource);
+  HRSRC res = FindResourceW(module, name.c_str(), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+  if (!res) throw std::runtime_error("window layout resource missing");
+  const char* p = static_cast<const char*>(LockResource(LoadResource(module, res)));
+  return std::string(p, SizeofResource(module, res));
+}
+
 }  // namespace
 
-TfrmMain* TfrmMain::Create(HINSTANCE instance) {
-  auto* form = new TfrmMain(instance);
-  if (!form->CreateWnd()) {
-    delete form;
-    return nullptr;
-  }
+std::unique_ptr<TfrmMain> TfrmMain::Create(HINSTANCE instance) {
+  std::unique_ptr<TfrmMain> form(new TfrmMain(instance));
+  form->CreateWnd();
   return form;
 }
 
@@ -46,38 +55,79 @@ TfrmMain::~TfrmMain() {
   if (FHandle) DestroyWindow(FHandle);
 }
 
-int TfrmMain::Scale(int v) const { return MulDiv(v, static_cast<int>(FDpi), 96); }
-
-bool TfrmMain::CreateWnd() {
+void TfrmMain::CreateWnd() {
+  const layout::Form spec = layout::Parse(LayoutText());
   const std::wstring className = win::Wide(brand::kWindowClassName);
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
-  wc.style = CS_DBLCLKS;
   wc.lpfnWndProc = StaticWndProc;
   wc.hInstance = FInstance;
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.hIcon = LoadIconW(FInstance, L"MAINICON");
+  wc.hIcon = static_cast<HICON>(LoadImageW(FInstance, L"MAINICON", IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                                           GetSystemMetrics(SM_CYICON), 0));
   wc.hIconSm = static_cast<HICON>(LoadImageW(FInstance, L"MAINICON", IMAGE_ICON,
                                              GetSystemMetrics(SM_CXSMICON),
                                              GetSystemMetrics(SM_CYSMICON), 0));
   wc.lpszClassName = className.c_str();
-  if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+  if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+    throw std::runtime_error("cannot register the window class");
 
-  // Created at its 96-DPI size, then sized for the monitor it landed on.
-  FHandle = CreateWindowExW(WS_EX_APPWINDOW, className.c_str(), L"", kStyle, CW_USEDEFAULT,
-                            CW_USEDEFAULT, kClientWidth, kClientHeight, nullptr, nullptr,
-                            FInstance, this);
-  if (!FHandle) return false;
-  FDpi = DpiForWindow(FHandle);
-  RECT r{0, 0, Scale(kClientWidth), Scale(kClientHeight)};
-  AdjustWindowRectEx(&r, kStyle, FALSE, WS_EX_APPWINDOW);
+  FHandle = CreateWindowExW(kExStyle, className.c_str(), L"", kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                            spec.width, spec.height, nullptr, nullptr, FInstance, this);
+  if (!FHandle) throw std::runtime_error("cannot create the main window");
+
+  // Sized for the DPI of the monitor it landed on, then centred on the work area.
+  const int dpi = static_cast<int>(DpiForWindow(FHandle));
+  RECT r{0, 0, layout::Scale(spec.width, dpi), layout::Scale(spec.height, dpi)};
+  AdjustWindowRectEx(&r, kStyle, FALSE, kExStyle);
   const int w = r.right - r.left, h = r.bottom - r.top;
   RECT work{};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   SetWindowPos(FHandle, nullptr, work.left + (work.right - work.left - w) / 2,
                work.top + (work.bottom - work.top - h) / 2, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+
+  FControls = std::make_unique<TControlSet>(FHandle, spec, dpi);
+  FControls->OnPaintWindow = [this](HDC dc, const RECT& client) { FormPaint(dc, client); };
+  BindControls();
   FormCreate();
-  return true;
+}
+
+void TfrmMain::BindControls() {
+  TControlSet& c = *FControls;
+  imgBrand = &c["imgBrand"];
+  lblBrand = &c["lblBrand"];
+  lblMin = &c["lblMin"];
+  lblClose = &c["lblClose"];
+  imgProduct = &c["imgProduct"];
+  lblProduct = &c["lblProduct"];
+  pbInstall = &c["pbInstall"];
+  lblStatus = &c["lblStatus"];
+  lblDetail = &c["lblDetail"];
+  lblOffline = &c["lblOffline"];
+  chkAccept = &c["chkAccept"];
+  lblPrivacy = &c["lblPrivacy"];
+  lblAnd = &c["lblAnd"];
+  lblLicense = &c["lblLicense"];
+  lblSettings = &c["lblSettings"];
+  pnlSettings = &c["pnlSettings"];
+  cbLanguage = &c["cbLanguage"];
+  lblLang = &c["lblLang"];
+  lblPath = &c["lblPath"];
+  edtLocation = &c["edtLocation"];
+  btnBrowse = &c["btnBrowse"];
+  pnlInstallView = &c["pnlInstallView"];
+  pnlBanner = &c["pnlBanner"];
+  lblSlideTitle = &c["lblSlideTitle"];
+  imgSlide = &c["imgSlide"];
+  pbDots = &c["pbDots"];
+  pbInstProgress = &c["pbInstProgress"];
+  lblInst1 = &c["lblInst1"];
+  lblInstPct = &c["lblInstPct"];
+  btnHide = &c["btnHide"];
+  pnlFinishView = &c["pnlFinishView"];
+  imgFinish = &c["imgFinish"];
+  lblFinishName = &c["lblFinishName"];
+  pbStart = &c["pbStart"];
 }
 
 void TfrmMain::Show(int showCommand) {
@@ -85,20 +135,39 @@ void TfrmMain::Show(int showCommand) {
   UpdateWindow(FHandle);
 }
 
+void TfrmMain::LoadResourceImages(const char* resName, TControl& image, COLORREF background) {
+  image.SetBitmap(LoadPngResource(resName, image.Width(), image.Height(), background));
+}
+
 void TfrmMain::FormCreate() {
   RECT client{};
   GetClientRect(FHandle, &client);
   FCollapsedHeight = client.bottom - client.top;
   SetWindowTextW(FHandle, win::Wide(brand::kWindowCaption).c_str());
+  const std::string product(brand::kProductName);
+  lblBrand->SetText(product);
+  lblProduct->SetText(product);
+  lblFinishName->SetText(product);
+  lblMin->SetText("\xE2\x80\x93");   // U+2013 en dash
+  lblClose->SetText("\xE2\x9C\x95");  // U+2715 multiplication x
+  lblSlideTitle->SetShowAccelChar(false);  // an ampersand in a caption shows as itself
+
+  const COLORREF bg = FControls->WindowBackground();
+  LoadResourceImages("BRANDPNG", *imgBrand, bg);
+  LoadResourceImages("PRODUCTPNG", *imgProduct, bg);
+  LoadResourceImages("PRODUCTPNG", *imgFinish, RGB(0xF5, 0xF5, 0xF5));
 
   FDestFile = JoinPath(platform::TempFolder(), brand::kDownloadedInstallerName);
   std::string programFiles = platform::GetEnv("ProgramW6432");
   if (programFiles.empty()) programFiles = platform::GetEnv("ProgramFiles");
-  FLocationText = JoinPath(programFiles, brand::kDefaultInstallFolderName);
-  FInstallEnabled = true;
+  edtLocation->SetText(JoinPath(programFiles, brand::kDefaultInstallFolderName));
+  FInstallEnabled = SendMessageW(chkAccept->Hwnd(), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  lblStatus->SetText("");
+  lblDetail->SetText("");
 }
 
 void TfrmMain::FormDestroy() {
+  // Whatever was downloaded is removed unless it was installed.
   if (!FDone) platform::DeleteFileAt(FDestFile);
   for (HBITMAP& b : FSlides) {
     if (b) DeleteObject(b);
@@ -106,16 +175,12 @@ void TfrmMain::FormDestroy() {
   }
 }
 
-void TfrmMain::FormPaint(HDC dc) {
-  RECT r{};
-  GetClientRect(FHandle, &r);
-  HBRUSH bg = CreateSolidBrush(kBackground);
-  FillRect(dc, &r, bg);
-  DeleteObject(bg);
+void TfrmMain::FormPaint(HDC dc, const RECT& client) {
+  // 1-px border on the outermost pixels of the client area.
   HPEN pen = CreatePen(PS_SOLID, 1, kBorder);
   HGDIOBJ oldPen = SelectObject(dc, pen);
   HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
-  Rectangle(dc, 0, 0, r.right, r.bottom);
+  Rectangle(dc, 0, 0, client.right, client.bottom);
   SelectObject(dc, oldBrush);
   SelectObject(dc, oldPen);
   DeleteObject(pen);
@@ -135,13 +200,15 @@ LRESULT CALLBACK TfrmMain::StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM 
 }
 
 LRESULT TfrmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
+  LRESULT result = 0;
+  if (FControls && FControls->HandleSurfaceMessage(FHandle, msg, wp, lp, &result)) return result;
   switch (msg) {
     case WM_ERASEBKGND:
       return 1;
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = BeginPaint(FHandle, &ps);
-      FormPaint(dc);
+      if (FControls) FControls->PaintSurface(FHandle, dc);
       EndPaint(FHandle, &ps);
       return 0;
     }

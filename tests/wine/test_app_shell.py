@@ -1,0 +1,72 @@
+"""The installer as a program: start-up lines, single instance, exit, and a log that another
+process holds open."""
+import subprocess
+import time
+import unittest
+
+import installer
+import wineenv
+
+START = "======== Quorvel Setup started ========"
+EXIT = "======== Setup exited ========"
+
+
+class AppShell(unittest.TestCase):
+    def setUp(self):
+        self.assertIsNone(installer.window_state(), "an installer from an earlier test still runs")
+        installer.reset_log()
+
+    def test_start_ready_and_exit_lines(self):
+        p = installer.start()
+        bom, lines = installer.read_log()
+        self.assertTrue(bom)
+        self.assertEqual(lines[0], START)
+        self.assertTrue(lines[1].startswith("Exe: ") and lines[1].endswith("\\quorvel-setup.exe"), lines[1])
+        self.assertRegex(lines[2], r"^OS: .*Windows.*build \d+.*64-bit")
+        state = installer.window_state()
+        self.assertEqual(state["visible"], "1")
+        self.assertEqual(state["client"], "640x368")
+        self.assertEqual(installer.close(p), 0)
+        bom, lines = installer.read_log()
+        self.assertEqual(lines[-1], EXIT)
+        self.assertEqual(lines.count(START), 1)
+
+    def test_second_copy_restores_the_minimised_first_and_ends(self):
+        first = installer.start()
+        try:
+            installer.tool("minimize")
+            self.assertTrue(installer.wait_until(lambda: installer.window_state()["iconic"] == "1"))
+            first_pid = installer.window_state()["pid"]
+            second = wineenv.spawn(installer.EXE)
+            self.assertEqual(second.wait(timeout=20), 0)
+            state = installer.window_state()
+            self.assertEqual(state["pid"], first_pid, "the second copy opened a window of its own")
+            self.assertEqual(state["iconic"], "0")
+            self.assertEqual(state["foreground"], "1")
+            # The refused copy left its start and exit lines in the shared log.
+            _, lines = installer.read_log()
+            self.assertEqual(lines.count(START), 2)
+            self.assertEqual(lines[-1], EXIT)
+            self.assertEqual(first.poll(), None, "the first copy ended")
+        finally:
+            self.assertEqual(installer.close(first), 0)
+        _, lines = installer.read_log()
+        self.assertEqual(lines.count(EXIT), 2)
+
+    def test_log_held_by_another_process_loses_the_lines_only(self):
+        # A first run creates the file so that the holder can open it.
+        installer.close(installer.start())
+        before = installer.log_path().read_bytes()
+        holder = wineenv.spawn(installer.QVTOOL, "hold", wineenv.unix_to_windows(installer.log_path()), "30")
+        self.assertTrue(installer.wait_until(lambda: "holding" in holder.read_stdout()))
+        try:
+            p = installer.start()
+            self.assertEqual(installer.close(p), 0)
+        finally:
+            holder.kill()
+            holder.wait()
+        self.assertEqual(installer.log_path().read_bytes(), before)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
