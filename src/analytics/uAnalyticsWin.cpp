@@ -35,8 +35,42 @@ struct InternetHandle {
   explicit operator bool() const { return h != nullptr; }
 };
 
+// Texts for the errors an event can meet, for systems whose message tables lack them (Wine has
+// none for WinHTTP and few for sockets).  Worded as Windows words them.
+constexpr DWORD kWsaConnReset = 10054, kWsaConnRefused = 10061, kWsaTimedOut = 10060;
+
+std::string KnownErrorText(DWORD code) {
+  switch (code) {
+    case ERROR_WINHTTP_TIMEOUT: return "The operation timed out";
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED: return "The server name or address could not be resolved";
+    case ERROR_WINHTTP_CANNOT_CONNECT: return "A connection with the server could not be established";
+    case ERROR_WINHTTP_CONNECTION_ERROR:
+      return "The connection with the server was terminated abnormally";
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+      return "The server returned an invalid or unrecognized response";
+    case ERROR_WINHTTP_SECURE_FAILURE: return "A security error occurred";
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+      return "An error occurred in the secure channel support";
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+      return "A certificate chain was processed, but terminated in a root certificate which is not "
+             "trusted by the trust provider";
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID: return "The certificate's CN name does not match";
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID: return "The certificate has expired or is not yet valid";
+    case ERROR_WINHTTP_OPERATION_CANCELLED: return "The operation has been canceled";
+    case kWsaConnReset: return "An existing connection was forcibly closed by the remote host.";
+    case kWsaConnRefused:
+      return "No connection could be made because the target machine actively refused it.";
+    case kWsaTimedOut:
+      return "A connection attempt failed because the connected party did not properly respond "
+             "after a period of time, or established connection failed because connected host has "
+             "failed to respond.";
+    default: return "Unknown error";
+  }
+}
+
 std::string ErrorText(DWORD code) {
-  return win::SystemErrorText(code, GetModuleHandleW(L"winhttp.dll"));
+  std::string text = win::SystemErrorText(code, GetModuleHandleW(L"winhttp.dll"));
+  return text.empty() ? KnownErrorText(code) : text;
 }
 
 bool IsCertificateError(DWORD code) {
@@ -148,6 +182,12 @@ TPostOutcome PostJsonOverWinHttp(std::string_view hostPort, const std::string& p
                                             nullptr, WINHTTP_NO_REFERER,
                                             WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
   if (!request) return Failure("send", GetLastError());
+  // The same time-outs on the request itself, and the wait for the response headers bounded by
+  // the response time-out too (its own default is far longer).
+  WinHttpSetTimeouts(request.h, kConnectTimeoutMs, kConnectTimeoutMs, 30000, kResponseTimeoutMs);
+  DWORD responseTimeout = kResponseTimeoutMs;
+  WinHttpSetOption(request.h, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
+                   sizeof(responseTimeout));
 
   static constexpr wchar_t kHeaders[] = L"Content-Type: application/json";
   const DWORD length = static_cast<DWORD>(body.size());
