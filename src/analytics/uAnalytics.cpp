@@ -111,7 +111,13 @@ void SendEventRequests(std::string_view eventName, std::string_view payload, con
   if (failed(check)) return;
   // The answer is shown as text: decoded as UTF-8, white space and control characters trimmed
   // from both ends; line breaks inside it stay.
-  const std::string validation = Trim(Utf16ToUtf8(Utf8ToUtf16(check.body)));
+  std::string validation = Utf16ToUtf8(Utf8ToUtf16(check.body));
+  const auto isBlank = [](unsigned char c) { return c <= 0x20 || c == 0x7F; };
+  while (!validation.empty() && isBlank(static_cast<unsigned char>(validation.back())))
+    validation.pop_back();
+  size_t lead = 0;
+  while (lead < validation.size() && isBlank(static_cast<unsigned char>(validation[lead]))) ++lead;
+  validation.erase(0, lead);
   log(Format("GA: %s debug/mp/collect -> HTTP %d, validation: %s",
              {eventName, check.status, validation}));
 }

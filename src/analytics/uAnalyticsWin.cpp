@@ -56,6 +56,7 @@ std::string KnownErrorText(DWORD code) {
              "trusted by the trust provider";
     case ERROR_WINHTTP_SECURE_CERT_CN_INVALID: return "The certificate's CN name does not match";
     case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID: return "The certificate has expired or is not yet valid";
+    case ERROR_WINHTTP_INVALID_URL: return "The URL is invalid";
     case ERROR_WINHTTP_OPERATION_CANCELLED: return "The operation has been canceled";
     case kWsaConnReset: return "An existing connection was forcibly closed by the remote host.";
     case kWsaConnRefused:
@@ -160,7 +161,17 @@ TPostOutcome PostJsonOverWinHttp(std::string_view hostPort, const std::string& p
   std::string host(hostPort);
   INTERNET_PORT port = INTERNET_DEFAULT_HTTPS_PORT;
   if (const auto colon = host.rfind(':'); colon != std::string::npos) {
-    port = static_cast<INTERNET_PORT>(std::stoi(host.substr(colon + 1)));
+    unsigned long value = 0;
+    const std::string digits = host.substr(colon + 1);
+    for (const char c : digits) {
+      if (c < '0' || c > '9' || value > 65535) {
+        value = 0;
+        break;
+      }
+      value = value * 10 + static_cast<unsigned long>(c - '0');
+    }
+    if (digits.empty() || value == 0 || value > 65535) return Failure("send", ERROR_WINHTTP_INVALID_URL);
+    port = static_cast<INTERNET_PORT>(value);
     host.resize(colon);
   }
 
