@@ -2,6 +2,7 @@
 // each event is posted by a short-lived thread of its own that nothing ever waits for.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -37,5 +38,33 @@ std::string BuildEventPayload(std::string_view eventName, std::string_view reaso
 
 // Logs the event and hands it to a self-freeing background thread; never blocks, never fails.
 void TrackEvent(std::string_view eventName, std::string_view reason);
+
+// ---- Pieces of the sender, shared by the Windows transport and the tests -------------------
+
+// The first log line of an event: GA: event <name> reason="<reason>" payload=<payload>.
+std::string EventLogLine(std::string_view eventName, std::string_view reason,
+                         std::string_view payload);
+
+// Path and query of the collection and the validation endpoint, credentials filled in.  These
+// go into request URLs only, never into the log.
+std::string CollectPathAndQuery();
+std::string ValidationPathAndQuery();
+
+// What one POST gave: an answer (any status counts) or an error with its kind and message.
+struct TPostOutcome {
+  bool answered = false;
+  int status = 0;
+  std::string statusText;
+  std::string body;
+  std::string errorKind;
+  std::string errorMessage;
+};
+using TPostFn = std::function<TPostOutcome(const std::string& pathAndQuery, std::string_view body)>;
+using TLogFn = std::function<void(const std::string& line)>;
+
+// The work of one event thread: the collection POST, then (unless it failed) the validation
+// POST, each answer or the first error written through `log`.
+void SendEventRequests(std::string_view eventName, std::string_view payload, const TPostFn& post,
+                       const TLogFn& log);
 
 }  // namespace qv

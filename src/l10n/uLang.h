@@ -57,6 +57,8 @@ int DetectLanguageIndex();
 void LoadSlideCaptions();
 // The same from a JSON text (the resource's bytes); the portable heart of the loader.
 void LoadSlideCaptionsFromText(std::string_view utf8Json);
+// Writes the loader's failure line "L10N: failed to load slides: <kind>: <message>".
+void LogSlideLoadFailure(std::string_view kind, std::string_view message);
 // Empties the table again (tests load several documents in one process).
 void ClearSlideCaptions();
 // The caption of a slide, or "" when either index is out of range.
