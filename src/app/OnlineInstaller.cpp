@@ -8,8 +8,10 @@
 #include <memory>
 #include <stdexcept>
 
+#include "analytics/uAnalytics.h"
 #include "app/uBrand.h"
 #include "app/uLogger.h"
+#include "l10n/uLang.h"
 #include "mainform/uMainForm.h"
 #include "platform/ui_thread.h"
 #include "platform/win32.h"
@@ -54,9 +56,11 @@ void RunApplication(HINSTANCE instance, int showCommand) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   // Services, in order; they end in reverse order below.
   LoggerStartup();
+  LoadSlideCaptions();
   ULONG_PTR gdiplusToken = 0;
   Gdiplus::GdiplusStartupInput gdiplusInput;
   const bool gdiplusOk = Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr) == Gdiplus::Ok;
+  InitClientId();
 
   // One copy per logon.  The handle is held until the process ends.
   HANDLE mutex = CreateMutexW(nullptr, TRUE, win::Wide(brand::kSingleInstanceMutex).c_str());
@@ -67,7 +71,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     RunApplication(instance, showCommand);
   }
 
+  // Event threads still under way are not waited for: they find a closed log.
+  ClearClientId();
   if (gdiplusOk) Gdiplus::GdiplusShutdown(gdiplusToken);
+  ClearSlideCaptions();
   LoggerFinalize();
   return 0;
 }

@@ -4,8 +4,10 @@
 #include <stdexcept>
 
 #include "app/uBrand.h"
+#include "analytics/uAnalytics.h"
 #include "app/uLogger.h"
 #include "core/strings.h"
+#include "l10n/uLang.h"
 #include "mainform/images.h"
 #include "mainform/layout.h"
 #include "platform/platform.h"
@@ -157,6 +159,12 @@ void TfrmMain::FormCreate() {
   LoadResourceImages("PRODUCTPNG", *imgProduct, bg);
   LoadResourceImages("PRODUCTPNG", *imgFinish, RGB(0xF5, 0xF5, 0xF5));
 
+  // The language list holds the nine names in table order: an entry's position is its index.
+  for (const TUIStrings& s : UIStringsTable)
+    SendMessageW(cbLanguage->Hwnd(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(win::Wide(s.LangName).c_str()));
+  FLangIndex = DetectLanguageIndex();
+  SendMessageW(cbLanguage->Hwnd(), CB_SETCURSEL, static_cast<WPARAM>(FLangIndex), 0);
+
   FDestFile = JoinPath(platform::TempFolder(), brand::kDownloadedInstallerName);
   std::string programFiles = platform::GetEnv("ProgramW6432");
   if (programFiles.empty()) programFiles = platform::GetEnv("ProgramFiles");
@@ -164,6 +172,14 @@ void TfrmMain::FormCreate() {
   FInstallEnabled = SendMessageW(chkAccept->Hwnd(), BM_GETCHECK, 0, 0) == BST_CHECKED;
   lblStatus->SetText("");
   lblDetail->SetText("");
+
+  cbLanguage->OnChange = [this] { cbLanguageChange(); };
+  lblPrivacy->OnClick = [] { OpenWebPage(brand::PrivacyUrl()); };
+  lblLicense->OnClick = [] { OpenWebPage(brand::LicenseUrl()); };
+
+  ApplyLanguage();
+  LogFmt("UI: ready, language=%s, default dir=%s", {CurrentStrings().LangName, edtLocation->Text()});
+  TrackEvent(events::kSetupRun, "");
 }
 
 void TfrmMain::FormDestroy() {

@@ -15,6 +15,7 @@
 namespace qv {
 
 class TDownloadThread;
+struct TUIStrings;
 
 class TfrmMain {
  public:
@@ -36,6 +37,13 @@ class TfrmMain {
   void FormDestroy();
   void FormPaint(HDC dc, const RECT& client);
   void LoadResourceImages(const char* resName, TControl& image, COLORREF background);
+
+  // Captions in the current language.
+  const TUIStrings& CurrentStrings() const;
+  void ApplyLanguage();
+  void LayoutAcceptLine();
+  void cbLanguageChange();
+  static void OpenWebPage(const std::string& url);
 
   static LRESULT CALLBACK StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp);

@@ -50,8 +50,8 @@ def window_state():
     return dict(kv.split("=", 1) for kv in r.stdout.split())
 
 
-def start(wait=True):
-    p = wineenv.spawn(EXE)
+def start(wait=True, extra_env=None):
+    p = wineenv.spawn(EXE, extra_env=extra_env)
     if wait:
         r = tool("wait", "20")
         if r.returncode != 0:

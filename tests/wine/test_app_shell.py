@@ -17,19 +17,28 @@ class AppShell(unittest.TestCase):
         installer.reset_log()
 
     def test_start_ready_and_exit_lines(self):
-        p = installer.start()
-        bom, lines = installer.read_log()
-        self.assertTrue(bom)
-        self.assertEqual(lines[0], START)
-        self.assertTrue(lines[1].startswith("Exe: ") and lines[1].endswith("\\quorvel-setup.exe"), lines[1])
-        self.assertRegex(lines[2], r"^OS: .*Windows.*build \d+.*64-bit")
-        state = installer.window_state()
-        self.assertEqual(state["visible"], "1")
-        self.assertEqual(state["client"], "640x368")
-        self.assertEqual(installer.close(p), 0)
-        bom, lines = installer.read_log()
-        self.assertEqual(lines[-1], EXIT)
-        self.assertEqual(lines.count(START), 1)
+        for env, language in (({}, "English"), ({"LC_ALL": "de_DE.UTF-8"}, "Deutsch")):
+            with self.subTest(language=language):
+                installer.reset_log()
+                p = installer.start(extra_env=env)
+                bom, lines = installer.read_log()
+                self.assertTrue(bom)
+                self.assertEqual(lines[0], START)
+                self.assertTrue(lines[1].startswith("Exe: ") and lines[1].endswith("\\quorvel-setup.exe"),
+                                lines[1])
+                self.assertRegex(lines[2], r"^OS: .*Windows.*build \d+.*64-bit")
+                self.assertEqual(lines[3], "L10N: slides loaded (9 languages in resource)")
+                self.assertEqual(lines[4], f"UI: ready, language={language}, "
+                                           "default dir=C:\\Program Files\\Quorvel")
+                self.assertTrue(lines[5].startswith('GA: event setup_run reason="" payload='), lines[5])
+                state = installer.window_state()
+                self.assertEqual(state["visible"], "1")
+                self.assertEqual(state["client"], "640x368")
+                self.assertEqual(installer.close(p), 0)
+                bom, lines = installer.read_log()
+                self.assertEqual(lines[-1], EXIT)
+                self.assertEqual(lines.count(START), 1)
+                self.assertEqual(sum(l.startswith("UI: ready") for l in lines), 1)
 
     def test_second_copy_restores_the_minimised_first_and_ends(self):
         first = installer.start()
