@@ -143,7 +143,8 @@ class FaultServer:
     /stall/N           announces N, sends a quarter, then sends nothing for `stall` seconds
     """
 
-    def __init__(self, lifetime=300, stall=40):
+    def __init__(self, lifetime=300, stall=40, certfile=None, keyfile=None):
+        self.certfile, self.keyfile = certfile, keyfile
         self.lifetime = lifetime
         self.stall = stall
         self.requests = []  # (path, Range header or None, User-Agent)
@@ -163,7 +164,7 @@ class FaultServer:
     def start(self):
         tls = wineenv.tls_dir()
         self.ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        self.ctx.load_cert_chain(str(tls / "server.pem"), str(tls / "server.key"))
+        self.ctx.load_cert_chain(str(self.certfile or tls / "server.pem"), str(self.keyfile or tls / "server.key"))
         self.sock = socket.socket()
         self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self.sock.bind(("127.0.0.1", 0))
@@ -266,10 +267,7 @@ class FaultServer:
             rest = self._ranged(conn, payload(arg), rng)
             if rest:
                 conn.sendall(rest[:-10])
-            try:
-                conn.unwrap()  # a clean TLS close: no error, just too few bytes
-            except (OSError, ssl.SSLError):
-                pass
+            conn.shutdown(socket.SHUT_RDWR)  # an orderly close: no error, just too few bytes
         elif kind == "reset":
             rest = self._ranged(conn, payload(arg), rng)
             if rest:

@@ -50,7 +50,7 @@ class ProbeCase(unittest.TestCase):
         dest_path = self.work / dest_name
         if prefill is not None:
             dest_path.write_bytes(prefill)
-        elif dest_path.exists():
+        elif dest is None and dest_path.exists():
             dest_path.unlink()
         win_dest = dest or wineenv.unix_to_windows(dest_path)
         r = wineenv.run(PROBE, url, win_dest, str(resume), wineenv.unix_to_windows(out),

@@ -33,8 +33,9 @@ int64_t g_dropUiAt = -1;
 bool g_uiDropped = false;
 long g_progressCount = 0;
 std::wstring g_dest;
-constexpr UINT_PTR kGuardTimer = 1;
-constexpr UINT_PTR kWatchTimer = 2;
+// Thread timers: the system chooses their ids.
+UINT_PTR g_guardTimer = 0;
+UINT_PTR g_watchTimer = 0;
 
 double Ms() {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - g_start).count();
@@ -54,10 +55,10 @@ double FileTimeSeconds(const FILETIME& ft) {
 }
 
 void CALLBACK OnTimer(HWND, UINT, UINT_PTR id, DWORD) {
-  if (id == kGuardTimer) {
+  if (id == g_guardTimer) {
     Emit({{"ev", "timeout"}, {"ms", Ms()}});
     PostQuitMessage(3);
-  } else if (id == kWatchTimer && g_uiDropped) {
+  } else if (id == g_watchTimer && g_uiDropped) {
     // With no window left the worker reports nothing; it is done once its file is gone.
     if (GetFileAttributesW(g_dest.c_str()) == INVALID_FILE_ATTRIBUTES) {
       Emit({{"ev", "file_removed"}, {"ms", Ms()}});
@@ -110,8 +111,8 @@ int wmain(int argc, wchar_t** argv) {
   });
   worker->Start();
 
-  SetTimer(nullptr, kGuardTimer, 150000, OnTimer);
-  SetTimer(nullptr, kWatchTimer, 20, OnTimer);
+  g_guardTimer = SetTimer(nullptr, 0, 100000, OnTimer);
+  g_watchTimer = SetTimer(nullptr, 0, 20, OnTimer);
   MSG msg;
   int rc = 0;
   for (;;) {
