@@ -161,8 +161,16 @@ class WinHttpExchange final : public dl::IHttpExchange {
   std::string Location() override { return location_; }
 
   size_t Read(char* buffer, size_t capacity) override {
+    // Wait for what the server has sent and take that much: a read that asked for a whole
+    // buffer would wait for it to fill (Wine does), holding back bytes already received.
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(request_.get(), &available)) {
+      RaiseNet(dl::kNetResponseError, "Error reading data: (%d) %s", GetLastError());
+    }
+    if (available == 0) return 0;
     DWORD n = 0;
-    if (!WinHttpReadData(request_.get(), buffer, static_cast<DWORD>(capacity), &n)) {
+    const DWORD want = available < capacity ? available : static_cast<DWORD>(capacity);
+    if (!WinHttpReadData(request_.get(), buffer, want, &n)) {
       RaiseNet(dl::kNetResponseError, "Error reading data: (%d) %s", GetLastError());
     }
     return n;
