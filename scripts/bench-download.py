@@ -77,7 +77,7 @@ def main():
                 t0 = time.monotonic()
                 p = wineenv.spawn(probe, url, wineenv.unix_to_windows(dest), "0",
                                   wineenv.unix_to_windows(out), wineenv.unix_to_windows(log))
-                rc, cpu, maxrss = wait_rusage(p.pid)
+                rc, cpu, _ = wait_rusage(p.pid)
                 wall = time.monotonic() - t0
                 events = [json.loads(x) for x in out.read_text().splitlines()]
                 done = next(e for e in events if e["ev"] == "complete")
@@ -88,7 +88,7 @@ def main():
                 first = next(e for e in events if e["ev"] == "progress")
                 worker.append(dict(ok=ok, wall=wall, transfer=(done["ms"] - first["ms"]) / 1000,
                                    cpu=exit_ev["cpuSeconds"], cpu_rusage=cpu,
-                                   peak=exit_ev["peakWorkingSet"], maxrss=maxrss,
+                                   peak=exit_ev["peakWorkingSet"],
                                    reports=exit_ev["progressCount"]))
                 dest.unlink(missing_ok=True)
                 # curl, same file, same server.
@@ -97,9 +97,9 @@ def main():
                 t0 = time.monotonic()
                 c = subprocess.Popen(["curl", "-s", "-f", "--cacert", str(wineenv.tls_dir() / "ca.pem"),
                                       "-o", str(cdest), url], stdin=subprocess.DEVNULL)
-                rc, ccpu, crss = wait_rusage(c.pid)
+                rc, ccpu, _ = wait_rusage(c.pid)
                 cwall = time.monotonic() - t0
-                curl.append(dict(ok=rc == 0 and cdest.stat().st_size == SIZE, wall=cwall, cpu=ccpu, maxrss=crss))
+                curl.append(dict(ok=rc == 0 and cdest.stat().st_size == SIZE, wall=cwall, cpu=ccpu))
                 cdest.unlink(missing_ok=True)
                 print(f"run {i + 1}: worker {SIZE / MIB / worker[-1]['transfer']:7.1f} MiB/s "
                       f"(process {SIZE / MIB / wall:7.1f} MiB/s), curl {SIZE / MIB / cwall:7.1f} MiB/s", flush=True)
@@ -124,8 +124,6 @@ def main():
     row("worker CPU s (rusage)", [w["cpu_rusage"] for w in worker], "{:10.2f}")
     row("curl CPU s", [c["cpu"] for c in curl], "{:10.2f}")
     row("worker peak WS MiB", [w["peak"] / MIB for w in worker])
-    row("worker maxrss MiB", [w["maxrss"] / MIB for w in worker])
-    row("curl maxrss MiB", [c["maxrss"] / MIB for c in curl])
     row("worker reports", [w["reports"] for w in worker], "{:10.0f}")
     ratio = statistics.mean(mbps(w["transfer"]) for w in worker) / statistics.mean(mbps(c["wall"]) for c in curl)
     ratio_proc = statistics.mean(mbps(w["wall"]) for w in worker) / statistics.mean(mbps(c["wall"]) for c in curl)
