@@ -7,7 +7,11 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
+
+#include "download/uDownloadIo.h"
 
 namespace qv {
 
@@ -20,5 +24,81 @@ using TDownloadCompleteEvent =
     std::function<void(TDownloadThread* Sender, bool Success, const std::string& ErrorMsg)>;
 
 inline constexpr std::string_view kDownloadCancelledMsg = "Download cancelled.";
+
+// What a worker uses of the system.  TDownloadThread::Create fills it with the real parts
+// (WinHTTP, files, GetTickCount, the UI-thread call); tests fill it with fakes.
+struct TDownloadServices {
+  // Creates the HTTP client of one attempt; may raise a dl::TDownloadError.
+  std::function<std::unique_ptr<dl::IHttpTransport>(const dl::THttpSettings&)> CreateHttp;
+  std::shared_ptr<dl::IFileSystem> Files;
+  // Millisecond tick count that wraps at 2^32.
+  std::function<uint32_t()> TickCount;
+  // Runs the function on the user-interface thread and waits for it; false when it could not
+  // run there (the UI thread's dispatcher is gone).
+  std::function<bool(const std::function<void()>&)> RunOnUiThread;
+};
+
+class TDownloadThread {
+ public:
+  // A suspended worker for one attempt; it destroys itself once its outcome has been reported.
+  static TDownloadThread* Create(std::string AUrl, std::string ADestFile, int64_t AResumeFrom);
+  static TDownloadThread* CreateWith(std::string AUrl, std::string ADestFile, int64_t AResumeFrom,
+                                     TDownloadServices AServices);
+
+  TDownloadThread(const TDownloadThread&) = delete;
+  TDownloadThread& operator=(const TDownloadThread&) = delete;
+
+  // Set both before Start; they are not changed afterwards.
+  void SetOnProgress(TDownloadProgressEvent AHandler) { FOnProgress = std::move(AHandler); }
+  void SetOnComplete(TDownloadCompleteEvent AHandler) { FOnComplete = std::move(AHandler); }
+  const TDownloadProgressEvent& OnProgress() const { return FOnProgress; }
+  const TDownloadCompleteEvent& OnComplete() const { return FOnComplete; }
+
+  // Starts the worker's thread.  Call once; the object must not be used after its completion
+  // handler has returned.
+  void Start();
+
+  // Asks the worker to stop; returns at once.  Any thread, any time before the completion.
+  void Cancel() { FCancelled.store(true, std::memory_order_relaxed); }
+
+  // Final when OnComplete fires; read them inside the completion handler.
+  int HttpStatus() const { return FHttpStatus; }
+  const std::string& FailKind() const { return FFailKind; }
+  int64_t BytesOnDisk() const { return FBytesOnDisk; }
+
+  static constexpr int kConnectTimeoutMs = 15000;
+  static constexpr int kResponseTimeoutMs = 30000;
+  static constexpr uint32_t kProgressIntervalMs = 100;
+
+ private:
+  TDownloadThread(std::string AUrl, std::string ADestFile, int64_t AResumeFrom, TDownloadServices AServices);
+  ~TDownloadThread() = default;
+
+  void Execute();
+  bool HandleReceiveData(int64_t AContentLength, int64_t AReceived);
+  void ReportProgress();
+  void ReportComplete(bool ASuccess, const std::string& AError) noexcept;
+  void HandleError(const std::string& ACategory, const std::string& AMessage) noexcept;
+  bool StopRequested() const { return FCancelled.load(std::memory_order_relaxed) || FOwnerGone; }
+
+  const std::string FUrl;
+  const std::string FDestFile;
+  std::atomic<bool> FCancelled{false};
+  int FHttpStatus = 0;
+  std::string FFailKind;
+  int64_t FResumeFrom;
+  int64_t FBytesOnDisk = 0;
+  bool FSizeLogged = false;
+  int64_t FBytesRead = 0;
+  int64_t FTotalBytes = 0;
+  uint32_t FLastProgressTick = 0;
+  // The user-interface thread could not be reached with a report: the owner is gone, so the
+  // transfer stops as if cancelled and nothing more is reported.
+  bool FOwnerGone = false;
+  bool FStarted = false;
+  TDownloadProgressEvent FOnProgress;
+  TDownloadCompleteEvent FOnComplete;
+  TDownloadServices FServices;
+};
 
 }  // namespace qv

@@ -1,0 +1,231 @@
+#include "download/uDownloader.h"
+
+#include <exception>
+#include <system_error>
+#include <thread>
+
+#include "app/uLogger.h"
+#include "app/uBrand.h"
+#include "core/strings.h"
+
+namespace qv {
+
+using dl::TDownloadError;
+
+TDownloadThread* TDownloadThread::CreateWith(std::string AUrl, std::string ADestFile, int64_t AResumeFrom,
+                                             TDownloadServices AServices) {
+  return new TDownloadThread(std::move(AUrl), std::move(ADestFile), AResumeFrom, std::move(AServices));
+}
+
+TDownloadThread::TDownloadThread(std::string AUrl, std::string ADestFile, int64_t AResumeFrom,
+                                 TDownloadServices AServices)
+    : FUrl(std::move(AUrl)),
+      FDestFile(std::move(ADestFile)),
+      FResumeFrom(AResumeFrom),
+      FServices(std::move(AServices)) {}
+
+void TDownloadThread::Start() {
+  if (FStarted) return;
+  FStarted = true;
+  try {
+    std::thread([this] {
+      Execute();
+      delete this;
+    }).detach();
+  } catch (const std::system_error& e) {
+    // No thread: the attempt still ends in exactly one reported outcome.
+    FFailKind = "ethreaderror";
+    LogFmt("DL: exception EThreadError: %s (cancelled=False, 0 bytes read)", {e.what()});
+    ReportComplete(false, std::string("Cannot start the download thread: ") + e.what());
+    delete this;
+  }
+}
+
+bool TDownloadThread::HandleReceiveData(int64_t AContentLength, int64_t AReceived) {
+  if (StopRequested()) return false;
+  if (!FSizeLogged && AContentLength > 0) {
+    FSizeLogged = true;
+    LogFmt("DL: content length %d bytes (+ %d already on disk)", {AContentLength, FResumeFrom});
+  }
+  FBytesRead = FResumeFrom + AReceived;
+  FTotalBytes = AContentLength > 0 ? FResumeFrom + AContentLength : 0;
+  const uint32_t now = FServices.TickCount();
+  // Unsigned difference: correct across the wrap of the 32-bit tick count.
+  if (static_cast<uint32_t>(now - FLastProgressTick) < kProgressIntervalMs && AReceived != AContentLength) {
+    return true;
+  }
+  FLastProgressTick = now;
+  ReportProgress();
+  return !StopRequested();
+}
+
+void TDownloadThread::ReportProgress() {
+  bool ran = false;
+  try {
+    ran = FServices.RunOnUiThread([this] {
+      if (FOnProgress) FOnProgress(this, FBytesRead, FTotalBytes);
+    });
+  } catch (...) {
+    ran = true;  // the handler failed; the owner is still there
+  }
+  if (!ran && !FOwnerGone) {
+    FOwnerGone = true;
+    Log("DL: owner no longer reachable, stopping the transfer");
+  }
+}
+
+void TDownloadThread::ReportComplete(bool ASuccess, const std::string& AError) noexcept {
+  if (FOwnerGone) return;
+  try {
+    FServices.RunOnUiThread([&] {
+      if (FOnComplete) FOnComplete(this, ASuccess, AError);
+    });
+  } catch (...) {
+  }
+}
+
+void TDownloadThread::Execute() {
+  const std::string cancelled(kDownloadCancelledMsg);
+  std::unique_ptr<dl::IHttpTransport> http;
+  std::unique_ptr<dl::IHttpExchange> response;
+  std::unique_ptr<dl::IDownloadFile> file;
+  dl::IFileSystem& files = *FServices.Files;
+  try {
+    // 1. The client of this attempt.
+    dl::THttpSettings settings;
+    settings.UserAgent = std::string(brand::kUserAgent);
+    settings.ConnectTimeoutMs = kConnectTimeoutMs;
+    settings.ResponseTimeoutMs = kResponseTimeoutMs;
+    settings.MaxRedirects = 5;
+    http = FServices.CreateHttp(settings);
+
+    // 2. A partial file is usable only when it holds at least the bytes to resume from.
+    if (FResumeFrom > 0) {
+      if (files.Exists(FDestFile)) {
+        file = files.OpenExisting(FDestFile);
+        if (file->Size() < FResumeFrom) {
+          file.reset();
+        } else {
+          file->Truncate(FResumeFrom);
+        }
+      }
+      if (!file) {
+        Log("DL: partial file unusable, restarting from zero");
+        FResumeFrom = 0;
+      }
+    }
+
+    // 3./4. A range request onto the kept bytes, or a fresh file.
+    dl::THeaders headers;
+    if (FResumeFrom > 0) {
+      headers.emplace_back("Range", Format("bytes=%d-", {FResumeFrom}));
+      LogFmt("DL: RESUME %s -> %s from byte %d", {FUrl, FDestFile, FResumeFrom});
+    } else {
+      LogFmt("DL: GET %s -> %s", {FUrl, FDestFile});
+      file = files.Create(FDestFile);
+    }
+
+    // 5. The transfer; the file is closed when it returns or fails.
+    try {
+      response = dl::HttpGetToFile(*http, settings, FUrl, headers, *file,
+                                   [this](int64_t length, int64_t received) {
+                                     return HandleReceiveData(length, received);
+                                   });
+    } catch (...) {
+      file.reset();
+      throw;
+    }
+    file.reset();
+
+    // 6.
+    FHttpStatus = response->StatusCode();
+
+    // 7.
+    if (StopRequested()) {
+      LogFmt("DL: cancelled by user after %d bytes, partial file deleted", {FBytesRead});
+      files.Delete(FDestFile);
+      ReportComplete(false, cancelled);
+      response.reset();
+      http.reset();
+      return;
+    }
+
+    // 8.
+    const std::string statusText = response->StatusText();
+    LogFmt("DL: HTTP %d %s, received %d bytes total", {FHttpStatus, statusText, FBytesRead});
+
+    bool success = false;
+    std::string message;
+    if (FResumeFrom > 0 && FHttpStatus == 200) {
+      // 9. The whole file was appended after the kept bytes: useless.
+      FFailKind = "resume_ignored";
+      files.Delete(FDestFile);
+      message = "Server ignored the resume request.";
+    } else if (FHttpStatus < 200 || FHttpStatus > 299) {
+      // 10.
+      files.Delete(FDestFile);
+      message = Format("Server returned HTTP %d %s", {FHttpStatus, statusText});
+    } else if (FTotalBytes > 0 && FBytesRead < FTotalBytes) {
+      // 11. Kept for the next attempt to resume from.
+      FFailKind = "incomplete";
+      FBytesOnDisk = FBytesRead;
+      LogFmt("DL: body incomplete (%d of %d bytes), keeping partial for resume", {FBytesRead, FTotalBytes});
+      message = "Connection closed before the download completed.";
+    } else {
+      // 12.
+      success = true;
+    }
+    ReportComplete(success, message);
+    response.reset();
+    http.reset();
+    return;
+  } catch (const std::exception& e) {
+    response.reset();
+    http.reset();
+    file.reset();
+    const auto* error = dynamic_cast<const TDownloadError*>(&e);
+    HandleError(error ? error->Category() : std::string("Exception"), e.what());
+  } catch (...) {
+    response.reset();
+    http.reset();
+    file.reset();
+    HandleError("Exception", "Unknown error");
+  }
+}
+
+// 13. Every error of steps 1 to 12 ends here, after the client and the file were released.
+void TDownloadThread::HandleError(const std::string& ACategory, const std::string& AMessage) noexcept {
+  dl::IFileSystem& files = *FServices.Files;
+  const bool wasCancelled = StopRequested();
+  LogFmt("DL: exception %s: %s (cancelled=%s, %d bytes read)",
+         {ACategory, AMessage, wasCancelled ? "True" : "False", FBytesRead});
+  if (wasCancelled) {
+    files.Delete(FDestFile);
+    ReportComplete(false, std::string(kDownloadCancelledMsg));
+    return;
+  }
+  try {
+    FFailKind = AsciiLower(ACategory);
+  } catch (...) {
+  }
+  if (FHttpStatus == 0) {
+    // Only the bytes that were there before this attempt are known to be good.
+    FBytesOnDisk = FResumeFrom;
+  } else if ((FResumeFrom == 0 && FHttpStatus >= 200 && FHttpStatus <= 299) ||
+             (FResumeFrom > 0 && FHttpStatus == 206)) {
+    FBytesOnDisk = FBytesRead;
+  } else {
+    FBytesOnDisk = 0;
+  }
+  if (FBytesOnDisk > 0) {
+    LogFmt("DL: keeping %d-byte partial for resume", {FBytesOnDisk});
+  } else {
+    files.Delete(FDestFile);
+  }
+  try {
+    ReportComplete(false, AMessage);
+  } catch (...) {
+  }
+}
+
+}  // namespace qv

@@ -1,0 +1,342 @@
+// The download worker's Windows parts: the HTTP transport over WinHTTP, the destination file
+// over CreateFileW, GetTickCount and the call onto the user-interface thread.
+#include <windows.h>
+
+#include <winhttp.h>
+
+#include <string>
+
+#include "core/format.h"
+#include "download/uDownloader.h"
+#include "platform/ui_thread.h"
+#include "platform/win32.h"
+
+namespace qv {
+namespace {
+
+using dl::TDownloadError;
+using win::Narrow;
+using win::Wide;
+
+// ---- WinHTTP ------------------------------------------------------------------------------
+
+class HInternet {
+ public:
+  HInternet() = default;
+  explicit HInternet(HINTERNET h) : h_(h) {}
+  HInternet(const HInternet&) = delete;
+  HInternet& operator=(const HInternet&) = delete;
+  HInternet(HInternet&& o) noexcept : h_(o.h_) { o.h_ = nullptr; }
+  HInternet& operator=(HInternet&& o) noexcept {
+    if (this != &o) {
+      if (h_) WinHttpCloseHandle(h_);
+      h_ = o.h_;
+      o.h_ = nullptr;
+    }
+    return *this;
+  }
+  ~HInternet() {
+    if (h_) WinHttpCloseHandle(h_);
+  }
+  HINTERNET get() const { return h_; }
+  explicit operator bool() const { return h_ != nullptr; }
+
+ private:
+  HINTERNET h_ = nullptr;
+};
+
+// Texts for the errors a download meets, for systems whose winhttp.dll carries no message
+// table (Wine has none, and no texts for the socket errors either).
+const char* KnownErrorText(DWORD code) {
+  switch (code) {
+    case ERROR_WINHTTP_TIMEOUT: return "The operation timed out";
+    case ERROR_WINHTTP_INTERNAL_ERROR: return "An internal error occurred in the Microsoft Windows HTTP Services";
+    case ERROR_WINHTTP_INVALID_URL: return "The URL is invalid";
+    case ERROR_WINHTTP_UNRECOGNIZED_SCHEME: return "The URL does not use a recognized protocol";
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED: return "The server name or address could not be resolved";
+    case ERROR_WINHTTP_OPERATION_CANCELLED: return "The operation has been canceled";
+    case ERROR_WINHTTP_CANNOT_CONNECT: return "A connection with the server could not be established";
+    case ERROR_WINHTTP_CONNECTION_ERROR: return "The connection with the server was terminated abnormally";
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE: return "The server returned an invalid or unrecognized response";
+    case ERROR_WINHTTP_REDIRECT_FAILED: return "The HTTP redirect request failed";
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR: return "An error occurred in the secure channel support";
+    case ERROR_WINHTTP_SECURE_FAILURE: return "A security error occurred";
+    case ERROR_WINHTTP_SECURE_INVALID_CA: return "The certificate authority is invalid or incorrect";
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID: return "The date in the certificate is invalid or has expired";
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID: return "The host name in the certificate is invalid or does not match";
+    case ERROR_WINHTTP_SECURE_INVALID_CERT: return "The certificate is invalid";
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED: return "The certificate has been revoked";
+    case 10054: return "An existing connection was forcibly closed by the remote host";
+    case 10060:
+      return "A connection attempt failed because the connected party did not properly respond after a "
+             "period of time, or established connection failed because connected host has failed to respond";
+    case 10061: return "No connection could be made because the target machine actively refused it";
+    default: return "Unknown error";
+  }
+}
+
+// WinHTTP's own error texts live in winhttp.dll's message table.
+std::string ErrorText(DWORD code) {
+  std::string text = win::SystemErrorText(code, GetModuleHandleW(L"winhttp.dll"));
+  return text.empty() ? KnownErrorText(code) : text;
+}
+
+bool IsCertificateError(DWORD code) {
+  switch (code) {
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+[[noreturn]] void RaiseNet(const char* category, const char* form, DWORD code) {
+  throw TDownloadError(category, Format(form, {static_cast<unsigned long>(code), ErrorText(code)}));
+}
+
+// Sending and receiving the response: a certificate the system does not accept has its own
+// category; everything else is a failure of the client.
+[[noreturn]] void RaiseExchange(const char* form, DWORD code) {
+  if (IsCertificateError(code)) {
+    RaiseNet(dl::kNetCertificateError, "Server Certificate not accepted: (%d) %s", code);
+  }
+  RaiseNet(dl::kNetClientError, form, code);
+}
+
+// A header as text; `found` false when the response has none.
+std::wstring QueryHeader(HINTERNET request, DWORD query, bool& found) {
+  found = false;
+  DWORD size = 0;
+  WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
+                      WINHTTP_NO_HEADER_INDEX);
+  DWORD err = GetLastError();
+  if (err == ERROR_WINHTTP_HEADER_NOT_FOUND) return {};
+  if (err != ERROR_INSUFFICIENT_BUFFER) RaiseNet(dl::kNetHeaderError, "Error querying headers: (%d) %s", err);
+  std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+  if (!WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, value.data(), &size,
+                           WINHTTP_NO_HEADER_INDEX)) {
+    RaiseNet(dl::kNetHeaderError, "Error querying headers: (%d) %s", GetLastError());
+  }
+  value.resize(size / sizeof(wchar_t));
+  found = true;
+  return value;
+}
+
+class WinHttpExchange final : public dl::IHttpExchange {
+ public:
+  WinHttpExchange(HInternet connection, HInternet request)
+      : connection_(std::move(connection)), request_(std::move(request)) {
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!WinHttpQueryHeaders(request_.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
+      RaiseNet(dl::kNetHeaderError, "Error querying headers: (%d) %s", GetLastError());
+    }
+    status_ = static_cast<int>(status);
+    bool found = false;
+    const std::wstring length = QueryHeader(request_.get(), WINHTTP_QUERY_CONTENT_LENGTH, found);
+    if (found) {
+      try {
+        length_ = std::stoll(length);
+      } catch (...) {
+        length_ = -1;
+      }
+      if (length_ < 0) length_ = -1;
+    }
+    location_ = Narrow(QueryHeader(request_.get(), WINHTTP_QUERY_LOCATION, found));
+  }
+
+  int StatusCode() override { return status_; }
+  std::string StatusText() override {
+    bool found = false;
+    return Narrow(QueryHeader(request_.get(), WINHTTP_QUERY_STATUS_TEXT, found));
+  }
+  int64_t ContentLength() override { return length_; }
+  std::string Location() override { return location_; }
+
+  size_t Read(char* buffer, size_t capacity) override {
+    // Wait for what the server has sent and take that much: a read that asked for a whole
+    // buffer would wait for it to fill (Wine does), holding back bytes already received.
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(request_.get(), &available)) {
+      RaiseNet(dl::kNetResponseError, "Error reading data: (%d) %s", GetLastError());
+    }
+    if (available == 0) return 0;
+    DWORD n = 0;
+    const DWORD want = available < capacity ? available : static_cast<DWORD>(capacity);
+    if (!WinHttpReadData(request_.get(), buffer, want, &n)) {
+      RaiseNet(dl::kNetResponseError, "Error reading data: (%d) %s", GetLastError());
+    }
+    return n;
+  }
+
+ private:
+  HInternet connection_;
+  HInternet request_;
+  int status_ = 0;
+  int64_t length_ = -1;
+  std::string location_;
+};
+
+class WinHttpTransport final : public dl::IHttpTransport {
+ public:
+  explicit WinHttpTransport(const dl::THttpSettings& settings) {
+    const std::wstring agent = Wide(settings.UserAgent);
+    // The system's proxy settings where the system offers them (Windows 8.1 and later).
+    session_ = HInternet(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session_) {
+      session_ = HInternet(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    }
+    if (!session_) RaiseNet(dl::kNetClientError, "Error sending data: (%d) %s", GetLastError());
+    // The send time-out keeps the client's default.
+    SetTimeout(WINHTTP_OPTION_RESOLVE_TIMEOUT, settings.ConnectTimeoutMs);
+    SetTimeout(WINHTTP_OPTION_CONNECT_TIMEOUT, settings.ConnectTimeoutMs);
+    SetTimeout(WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, settings.ResponseTimeoutMs);
+    SetTimeout(WINHTTP_OPTION_RECEIVE_TIMEOUT, settings.ResponseTimeoutMs);
+  }
+
+  std::unique_ptr<dl::IHttpExchange> Send(const std::string& url, const dl::THeaders& headers) override {
+    const std::wstring wurl = Wide(url);
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwSchemeLength = parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength =
+        static_cast<DWORD>(-1);
+    if (!WinHttpCrackUrl(wurl.c_str(), static_cast<DWORD>(wurl.size()), 0, &parts)) {
+      RaiseNet(dl::kNetClientError, "Error sending data: (%d) %s", GetLastError());
+    }
+    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    std::wstring object(parts.lpszUrlPath, parts.dwUrlPathLength);
+    object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    if (object.empty()) object = L"/";
+    const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+
+    HInternet connection(WinHttpConnect(session_.get(), host.c_str(), parts.nPort, 0));
+    if (!connection) RaiseNet(dl::kNetClientError, "Error sending data: (%d) %s", GetLastError());
+    HInternet request(WinHttpOpenRequest(connection.get(), L"GET", object.c_str(), nullptr,
+                                         WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                         secure ? WINHTTP_FLAG_SECURE : 0));
+    if (!request) RaiseNet(dl::kNetClientError, "Error sending data: (%d) %s", GetLastError());
+    // Redirects are followed by the caller, which counts them and resets the file.
+    DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
+    DWORD disable = WINHTTP_DISABLE_REDIRECTS;
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &disable, sizeof disable);
+
+    std::wstring extra;
+    for (const auto& [name, value] : headers) extra += Wide(name) + L": " + Wide(value) + L"\r\n";
+    if (!WinHttpSendRequest(request.get(), extra.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : extra.c_str(),
+                            static_cast<DWORD>(extra.size()), WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+      RaiseExchange("Error sending data: (%d) %s", GetLastError());
+    }
+    if (!WinHttpReceiveResponse(request.get(), nullptr)) {
+      RaiseExchange("Error receiving data: (%d) %s", GetLastError());
+    }
+    return std::make_unique<WinHttpExchange>(std::move(connection), std::move(request));
+  }
+
+ private:
+  void SetTimeout(DWORD option, int ms) {
+    DWORD value = static_cast<DWORD>(ms);
+    WinHttpSetOption(session_.get(), option, &value, sizeof value);
+  }
+
+  HInternet session_;
+};
+
+// ---- Files ----------------------------------------------------------------------------------
+
+class WinFile final : public dl::IDownloadFile {
+ public:
+  WinFile(win::Handle h, std::string path) : h_(std::move(h)), path_(std::move(path)) {}
+
+  int64_t Size() override {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(h_.get(), &size)) {
+      throw TDownloadError("EStreamError", Format("Cannot read the size of file \"%s\". %s",
+                                                  {path_, win::SystemErrorText(GetLastError())}));
+    }
+    return size.QuadPart;
+  }
+
+  void Truncate(int64_t size) override {
+    LARGE_INTEGER pos{};
+    pos.QuadPart = size;
+    if (!SetFilePointerEx(h_.get(), pos, nullptr, FILE_BEGIN) || !SetEndOfFile(h_.get())) {
+      throw TDownloadError("EStreamError", Format("Cannot set the size of file \"%s\". %s",
+                                                  {path_, win::SystemErrorText(GetLastError())}));
+    }
+  }
+
+  void Write(const char* data, size_t size) override {
+    while (size > 0) {
+      const DWORD chunk = static_cast<DWORD>(size > 0x40000000 ? 0x40000000 : size);
+      DWORD written = 0;
+      if (!WriteFile(h_.get(), data, chunk, &written, nullptr)) {
+        const DWORD err = GetLastError();
+        const std::string text = win::SystemErrorText(err);
+        throw TDownloadError(dl::kFileWriteError, text.empty() ? "Stream write error" : "Stream write error: " + text);
+      }
+      if (written == 0) throw TDownloadError(dl::kFileWriteError, "Stream write error");
+      data += written;
+      size -= written;
+    }
+  }
+
+ private:
+  win::Handle h_;
+  std::string path_;
+};
+
+class WinFileSystem final : public dl::IFileSystem {
+ public:
+  bool Exists(const std::string& path) override {
+    return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+
+  std::unique_ptr<dl::IDownloadFile> OpenExisting(const std::string& path) override {
+    return Open(path, OPEN_EXISTING, dl::kFileOpenError, "Cannot open file \"%s\". %s");
+  }
+
+  std::unique_ptr<dl::IDownloadFile> Create(const std::string& path) override {
+    return Open(path, CREATE_ALWAYS, dl::kFileCreateError, "Cannot create file \"%s\". %s");
+  }
+
+  void Delete(const std::string& path) noexcept override {
+    try {
+      DeleteFileW(Wide(path).c_str());
+    } catch (...) {
+    }
+  }
+
+ private:
+  static std::unique_ptr<dl::IDownloadFile> Open(const std::string& path, DWORD disposition,
+                                                 const char* category, const char* form) {
+    win::Handle h(CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) throw TDownloadError(category, Format(form, {path, win::SystemErrorText(GetLastError())}));
+    return std::make_unique<WinFile>(std::move(h), path);
+  }
+};
+
+}  // namespace
+
+TDownloadThread* TDownloadThread::Create(std::string AUrl, std::string ADestFile, int64_t AResumeFrom) {
+  TDownloadServices services;
+  services.CreateHttp = [](const dl::THttpSettings& settings) -> std::unique_ptr<dl::IHttpTransport> {
+    return std::make_unique<WinHttpTransport>(settings);
+  };
+  services.Files = std::make_shared<WinFileSystem>();
+  services.TickCount = [] { return static_cast<uint32_t>(GetTickCount()); };
+  services.RunOnUiThread = [](const std::function<void()>& fn) { return ui::RunOnUiThread(fn); };
+  return CreateWith(std::move(AUrl), std::move(ADestFile), AResumeFrom, std::move(services));
+}
+
+}  // namespace qv
