@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Download benchmark: the download worker (download_probe.exe under Wine, WinHTTP) against
-curl, fetching the same 256 MiB file over HTTPS from a local nginx, three runs each.
+curl and against a bare WinHTTP loop under the same Wine (winhttp_fetch.exe, the ceiling of
+any WinHTTP client there), fetching the same 256 MiB file over HTTPS from a local nginx, three
+runs each.  curl has no Windows build here, so it runs natively.
 
 Prints per run and on average: throughput, CPU seconds, the worker's peak working set and its
 number of progress reports, and the ratio of the two throughputs.
@@ -47,6 +49,7 @@ def digest(path):
 def main():
     probe = BUILD / "tests" / "wine" / "download_probe.exe"
     qvtool = BUILD / "tests" / "wine" / "qvtool.exe"
+    fetch = BUILD / "tests" / "wine" / "winhttp_fetch.exe"
     if not probe.exists():
         raise SystemExit(f"{probe} is missing: build the win64 preset first")
     state_dir = BUILD / "bench-wine"
@@ -68,7 +71,7 @@ def main():
         want = digest(src)
         with servers.Nginx(www, lifetime=1800) as nginx:
             url = nginx.url("/quorvel.exe")
-            worker, curl = [], []
+            worker, curl, bare, bare_avail = [], [], [], []
             for i in range(RUNS):
                 # The worker.
                 dest, out, log = work / "w.exe", work / "w.jsonl", work / "w.log"
@@ -91,6 +94,12 @@ def main():
                                    peak=exit_ev["peakWorkingSet"],
                                    reports=exit_ev["progressCount"]))
                 dest.unlink(missing_ok=True)
+                # The bare WinHTTP loop under the same Wine.
+                for mode, into in (((), bare), (("avail",), bare_avail)):
+                    r = wineenv.run(fetch, url, wineenv.unix_to_windows(dest), *mode, timeout=600)
+                    into.append(dict(ok=r.returncode == 0 and dest.stat().st_size == SIZE
+                                     and digest(dest) == want, transfer=int(r.stdout.split("ms=")[1]) / 1000))
+                    dest.unlink(missing_ok=True)
                 # curl, same file, same server.
                 cdest = work / "c.exe"
                 cdest.unlink(missing_ok=True)
@@ -102,7 +111,8 @@ def main():
                 curl.append(dict(ok=rc == 0 and cdest.stat().st_size == SIZE, wall=cwall, cpu=ccpu))
                 cdest.unlink(missing_ok=True)
                 print(f"run {i + 1}: worker {SIZE / MIB / worker[-1]['transfer']:7.1f} MiB/s "
-                      f"(process {SIZE / MIB / wall:7.1f} MiB/s), curl {SIZE / MIB / cwall:7.1f} MiB/s", flush=True)
+                      f"(process {SIZE / MIB / wall:7.1f} MiB/s), bare WinHTTP "
+                      f"{SIZE / MIB / bare[-1]['transfer']:7.1f} MiB/s, curl {SIZE / MIB / cwall:7.1f} MiB/s", flush=True)
     finally:
         shutil.rmtree(work, ignore_errors=True)
         wineenv.stop(state)
@@ -119,6 +129,8 @@ def main():
 
     row("worker MiB/s", [mbps(w["transfer"]) for w in worker])
     row("worker MiB/s (proc)", [mbps(w["wall"]) for w in worker])
+    row("bare WinHTTP MiB/s", [mbps(b["transfer"]) for b in bare])
+    row("bare, reads as arrive", [mbps(b["transfer"]) for b in bare_avail])
     row("curl MiB/s", [mbps(c["wall"]) for c in curl])
     row("worker CPU s", [w["cpu"] for w in worker], "{:10.2f}")
     row("worker CPU s (rusage)", [w["cpu_rusage"] for w in worker], "{:10.2f}")
@@ -127,8 +139,15 @@ def main():
     row("worker reports", [w["reports"] for w in worker], "{:10.0f}")
     ratio = statistics.mean(mbps(w["transfer"]) for w in worker) / statistics.mean(mbps(c["wall"]) for c in curl)
     ratio_proc = statistics.mean(mbps(w["wall"]) for w in worker) / statistics.mean(mbps(c["wall"]) for c in curl)
+    ratio_bare = statistics.mean(mbps(w["transfer"]) for w in worker) / statistics.mean(
+        mbps(b["transfer"]) for b in bare)
+    ratio_avail = statistics.mean(mbps(w["transfer"]) for w in worker) / statistics.mean(
+        mbps(b["transfer"]) for b in bare_avail)
+    print(f"throughput ratio worker/bare WinHTTP under the same Wine: {ratio_bare:.2f} "
+          f"(full-buffer reads), {ratio_avail:.2f} (reads of what has arrived, as the worker does)")
     print(f"throughput ratio worker/curl: {ratio:.2f} (transfer), {ratio_proc:.2f} (whole process)")
-    print("all downloads complete and identical:", all(w["ok"] for w in worker) and all(c["ok"] for c in curl))
+    print("all downloads complete and identical:", all(w["ok"] for w in worker) and all(c["ok"] for c in curl)
+          and all(b["ok"] for b in bare + bare_avail))
     print("(CPU of the worker excludes the wineserver's share; curl runs natively.)")
 
 

@@ -14,6 +14,7 @@
 #include "app/uLogger.h"
 #include "core/format.h"
 #include "platform/win32.h"
+#include "platform/winhttp.h"
 
 namespace qv {
 namespace {
@@ -23,92 +24,25 @@ constexpr int kResponseTimeoutMs = 5000;
 // The validation answer is a short JSON text; a larger body is cut here and not read further.
 constexpr size_t kMaxBodyBytes = 64 * 1024;
 
-// WinHTTP handle owner.
-struct InternetHandle {
-  HINTERNET h = nullptr;
-  explicit InternetHandle(HINTERNET handle) : h(handle) {}
-  InternetHandle(const InternetHandle&) = delete;
-  InternetHandle& operator=(const InternetHandle&) = delete;
-  ~InternetHandle() {
-    if (h) WinHttpCloseHandle(h);
-  }
-  explicit operator bool() const { return h != nullptr; }
-};
-
-// Texts for the errors an event can meet, for systems whose message tables lack them (Wine has
-// none for WinHTTP and few for sockets).  Worded as Windows words them.
-constexpr DWORD kWsaConnReset = 10054, kWsaConnRefused = 10061, kWsaTimedOut = 10060;
-
-std::string KnownErrorText(DWORD code) {
-  switch (code) {
-    case ERROR_WINHTTP_TIMEOUT: return "The operation timed out";
-    case ERROR_WINHTTP_NAME_NOT_RESOLVED: return "The server name or address could not be resolved";
-    case ERROR_WINHTTP_CANNOT_CONNECT: return "A connection with the server could not be established";
-    case ERROR_WINHTTP_CONNECTION_ERROR:
-      return "The connection with the server was terminated abnormally";
-    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
-      return "The server returned an invalid or unrecognized response";
-    case ERROR_WINHTTP_SECURE_FAILURE: return "A security error occurred";
-    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
-      return "An error occurred in the secure channel support";
-    case ERROR_WINHTTP_SECURE_INVALID_CA:
-      return "A certificate chain was processed, but terminated in a root certificate which is not "
-             "trusted by the trust provider";
-    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID: return "The certificate's CN name does not match";
-    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID: return "The certificate has expired or is not yet valid";
-    case ERROR_WINHTTP_INVALID_URL: return "The URL is invalid";
-    case ERROR_WINHTTP_OPERATION_CANCELLED: return "The operation has been canceled";
-    case kWsaConnReset: return "An existing connection was forcibly closed by the remote host.";
-    case kWsaConnRefused:
-      return "No connection could be made because the target machine actively refused it.";
-    case kWsaTimedOut:
-      return "A connection attempt failed because the connected party did not properly respond "
-             "after a period of time, or established connection failed because connected host has "
-             "failed to respond.";
-    default: return "Unknown error";
-  }
-}
-
-std::string ErrorText(DWORD code) {
-  std::string text = win::SystemErrorText(code, GetModuleHandleW(L"winhttp.dll"));
-  return text.empty() ? KnownErrorText(code) : text;
-}
-
-bool IsCertificateError(DWORD code) {
-  switch (code) {
-    case ERROR_WINHTTP_SECURE_FAILURE:
-    case ERROR_WINHTTP_SECURE_INVALID_CA:
-    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
-    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
-    case ERROR_WINHTTP_SECURE_INVALID_CERT:
-    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
-    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
-    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // An error of the HTTP layer, in the categories the program's log uses for HTTP failures.
 TPostOutcome Failure(std::string_view stage, DWORD code) {
   TPostOutcome r;
-  if (IsCertificateError(code)) {
+  if (win::IsCertificateError(code)) {
     r.errorKind = "ENetHTTPCertificateException";
-    r.errorMessage = Format("Server Certificate not accepted: (%d) %s", {code, ErrorText(code)});
+    r.errorMessage = Format("Server Certificate not accepted: (%d) %s", {code, win::WinHttpErrorText(code)});
     return r;
   }
   if (stage == "headers") {
     r.errorKind = "ENetHTTPException";
-    r.errorMessage = Format("Error querying headers: (%d) %s", {code, ErrorText(code)});
+    r.errorMessage = Format("Error querying headers: (%d) %s", {code, win::WinHttpErrorText(code)});
   } else if (stage == "read") {
     r.errorKind = "ENetHTTPResponseException";
-    r.errorMessage = Format("Error reading data: (%d) %s", {code, ErrorText(code)});
+    r.errorMessage = Format("Error reading data: (%d) %s", {code, win::WinHttpErrorText(code)});
   } else {
     r.errorKind = "ENetHTTPClientException";
     r.errorMessage = Format(stage == "receive" ? "Error receiving data: (%d) %s"
                                                : "Error sending data: (%d) %s",
-                            {code, ErrorText(code)});
+                            {code, win::WinHttpErrorText(code)});
   }
   return r;
 }
@@ -176,52 +110,52 @@ TPostOutcome PostJsonOverWinHttp(std::string_view hostPort, const std::string& p
   }
 
   // No user agent of our own; proxies as the system has them.
-  InternetHandle session(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+  win::HInternet session(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
                                      WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session) {
-    session.h = WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                            WINHTTP_NO_PROXY_BYPASS, 0);
+    session = win::HInternet(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                         WINHTTP_NO_PROXY_BYPASS, 0));
   }
   if (!session) return Failure("send", GetLastError());
   // Name resolution and connecting share the connection time-out; every wait for the server
   // uses the response time-out; sending keeps WinHTTP's default.
-  WinHttpSetTimeouts(session.h, kConnectTimeoutMs, kConnectTimeoutMs, 30000, kResponseTimeoutMs);
+  WinHttpSetTimeouts(session.get(), kConnectTimeoutMs, kConnectTimeoutMs, 30000, kResponseTimeoutMs);
 
-  InternetHandle connection(WinHttpConnect(session.h, win::Wide(host).c_str(), port, 0));
+  win::HInternet connection(WinHttpConnect(session.get(), win::Wide(host).c_str(), port, 0));
   if (!connection) return Failure("send", GetLastError());
-  InternetHandle request(WinHttpOpenRequest(connection.h, L"POST", win::Wide(pathAndQuery).c_str(),
+  win::HInternet request(WinHttpOpenRequest(connection.get(), L"POST", win::Wide(pathAndQuery).c_str(),
                                             nullptr, WINHTTP_NO_REFERER,
                                             WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
   if (!request) return Failure("send", GetLastError());
   // The same time-outs on the request itself, and the wait for the response headers bounded by
   // the response time-out too (its own default is far longer).
-  WinHttpSetTimeouts(request.h, kConnectTimeoutMs, kConnectTimeoutMs, 30000, kResponseTimeoutMs);
+  WinHttpSetTimeouts(request.get(), kConnectTimeoutMs, kConnectTimeoutMs, 30000, kResponseTimeoutMs);
   DWORD responseTimeout = kResponseTimeoutMs;
-  WinHttpSetOption(request.h, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
+  WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
                    sizeof(responseTimeout));
 
   static constexpr wchar_t kHeaders[] = L"Content-Type: application/json";
   const DWORD length = static_cast<DWORD>(body.size());
-  if (!WinHttpSendRequest(request.h, kHeaders, static_cast<DWORD>(-1L),
+  if (!WinHttpSendRequest(request.get(), kHeaders, static_cast<DWORD>(-1L),
                           const_cast<char*>(body.data()), length, length, 0)) {
     return Failure("send", GetLastError());
   }
-  if (!WinHttpReceiveResponse(request.h, nullptr)) return Failure("receive", GetLastError());
+  if (!WinHttpReceiveResponse(request.get(), nullptr)) return Failure("receive", GetLastError());
 
   TPostOutcome r;
   DWORD status = 0;
   DWORD size = sizeof(status);
-  if (!WinHttpQueryHeaders(request.h, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+  if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                            WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
     return Failure("headers", GetLastError());
   }
   r.status = static_cast<int>(status);
   size = 0;
-  WinHttpQueryHeaders(request.h, WINHTTP_QUERY_STATUS_TEXT, WINHTTP_HEADER_NAME_BY_INDEX,
+  WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_TEXT, WINHTTP_HEADER_NAME_BY_INDEX,
                       WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX);
   if (GetLastError() == ERROR_INSUFFICIENT_BUFFER && size > 0) {
     std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
-    if (WinHttpQueryHeaders(request.h, WINHTTP_QUERY_STATUS_TEXT, WINHTTP_HEADER_NAME_BY_INDEX,
+    if (WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_TEXT, WINHTTP_HEADER_NAME_BY_INDEX,
                             text.data(), &size, WINHTTP_NO_HEADER_INDEX)) {
       text.resize(size / sizeof(wchar_t));
       r.statusText = win::Narrow(text);
@@ -231,7 +165,7 @@ TPostOutcome PostJsonOverWinHttp(std::string_view hostPort, const std::string& p
   char buffer[8192];
   while (r.body.size() < kMaxBodyBytes) {
     DWORD got = 0;
-    if (!WinHttpReadData(request.h, buffer, sizeof(buffer), &got)) {
+    if (!WinHttpReadData(request.get(), buffer, sizeof(buffer), &got)) {
       return Failure("read", GetLastError());
     }
     if (got == 0) break;

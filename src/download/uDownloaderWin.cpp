@@ -10,100 +10,26 @@
 #include "download/uDownloader.h"
 #include "platform/ui_thread.h"
 #include "platform/win32.h"
+#include "platform/winhttp.h"
 
 namespace qv {
 namespace {
 
 using dl::TDownloadError;
+using win::HInternet;
 using win::Narrow;
 using win::Wide;
 
 // ---- WinHTTP ------------------------------------------------------------------------------
 
-class HInternet {
- public:
-  HInternet() = default;
-  explicit HInternet(HINTERNET h) : h_(h) {}
-  HInternet(const HInternet&) = delete;
-  HInternet& operator=(const HInternet&) = delete;
-  HInternet(HInternet&& o) noexcept : h_(o.h_) { o.h_ = nullptr; }
-  HInternet& operator=(HInternet&& o) noexcept {
-    if (this != &o) {
-      if (h_) WinHttpCloseHandle(h_);
-      h_ = o.h_;
-      o.h_ = nullptr;
-    }
-    return *this;
-  }
-  ~HInternet() {
-    if (h_) WinHttpCloseHandle(h_);
-  }
-  HINTERNET get() const { return h_; }
-  explicit operator bool() const { return h_ != nullptr; }
-
- private:
-  HINTERNET h_ = nullptr;
-};
-
-// Texts for the errors a download meets, for systems whose winhttp.dll carries no message
-// table (Wine has none, and no texts for the socket errors either).
-const char* KnownErrorText(DWORD code) {
-  switch (code) {
-    case ERROR_WINHTTP_TIMEOUT: return "The operation timed out";
-    case ERROR_WINHTTP_INTERNAL_ERROR: return "An internal error occurred in the Microsoft Windows HTTP Services";
-    case ERROR_WINHTTP_INVALID_URL: return "The URL is invalid";
-    case ERROR_WINHTTP_UNRECOGNIZED_SCHEME: return "The URL does not use a recognized protocol";
-    case ERROR_WINHTTP_NAME_NOT_RESOLVED: return "The server name or address could not be resolved";
-    case ERROR_WINHTTP_OPERATION_CANCELLED: return "The operation has been canceled";
-    case ERROR_WINHTTP_CANNOT_CONNECT: return "A connection with the server could not be established";
-    case ERROR_WINHTTP_CONNECTION_ERROR: return "The connection with the server was terminated abnormally";
-    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE: return "The server returned an invalid or unrecognized response";
-    case ERROR_WINHTTP_REDIRECT_FAILED: return "The HTTP redirect request failed";
-    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR: return "An error occurred in the secure channel support";
-    case ERROR_WINHTTP_SECURE_FAILURE: return "A security error occurred";
-    case ERROR_WINHTTP_SECURE_INVALID_CA: return "The certificate authority is invalid or incorrect";
-    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID: return "The date in the certificate is invalid or has expired";
-    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID: return "The host name in the certificate is invalid or does not match";
-    case ERROR_WINHTTP_SECURE_INVALID_CERT: return "The certificate is invalid";
-    case ERROR_WINHTTP_SECURE_CERT_REVOKED: return "The certificate has been revoked";
-    case 10054: return "An existing connection was forcibly closed by the remote host";
-    case 10060:
-      return "A connection attempt failed because the connected party did not properly respond after a "
-             "period of time, or established connection failed because connected host has failed to respond";
-    case 10061: return "No connection could be made because the target machine actively refused it";
-    default: return "Unknown error";
-  }
-}
-
-// WinHTTP's own error texts live in winhttp.dll's message table.
-std::string ErrorText(DWORD code) {
-  std::string text = win::SystemErrorText(code, GetModuleHandleW(L"winhttp.dll"));
-  return text.empty() ? KnownErrorText(code) : text;
-}
-
-bool IsCertificateError(DWORD code) {
-  switch (code) {
-    case ERROR_WINHTTP_SECURE_FAILURE:
-    case ERROR_WINHTTP_SECURE_INVALID_CA:
-    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
-    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
-    case ERROR_WINHTTP_SECURE_INVALID_CERT:
-    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
-    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
-      return true;
-    default:
-      return false;
-  }
-}
-
 [[noreturn]] void RaiseNet(const char* category, const char* form, DWORD code) {
-  throw TDownloadError(category, Format(form, {static_cast<unsigned long>(code), ErrorText(code)}));
+  throw TDownloadError(category, Format(form, {static_cast<unsigned long>(code), win::WinHttpErrorText(code)}));
 }
 
 // Sending and receiving the response: a certificate the system does not accept has its own
 // category; everything else is a failure of the client.
 [[noreturn]] void RaiseExchange(const char* form, DWORD code) {
-  if (IsCertificateError(code)) {
+  if (win::IsCertificateError(code)) {
     RaiseNet(dl::kNetCertificateError, "Server Certificate not accepted: (%d) %s", code);
   }
   RaiseNet(dl::kNetClientError, form, code);
