@@ -91,7 +91,7 @@ void TDownloadThread::Execute() {
   std::unique_ptr<dl::IDownloadFile> file;
   dl::IFileSystem& files = *FServices.Files;
   try {
-    // 1. The client of this attempt.
+    // The client of this attempt.
     dl::THttpSettings settings;
     settings.UserAgent = std::string(brand::kUserAgent);
     settings.ConnectTimeoutMs = kConnectTimeoutMs;
@@ -99,7 +99,7 @@ void TDownloadThread::Execute() {
     settings.MaxRedirects = 5;
     http = FServices.CreateHttp(settings);
 
-    // 2. A partial file is usable only when it holds at least the bytes to resume from.
+    // A partial file is usable only when it holds at least the bytes to resume from.
     if (FResumeFrom > 0) {
       if (files.Exists(FDestFile)) {
         file = files.OpenExisting(FDestFile);
@@ -115,7 +115,7 @@ void TDownloadThread::Execute() {
       }
     }
 
-    // 3./4. A range request onto the kept bytes, or a fresh file.
+    // A range request onto the kept bytes, or a fresh file.
     dl::THeaders headers;
     if (FResumeFrom > 0) {
       headers.emplace_back("Range", Format("bytes=%d-", {FResumeFrom}));
@@ -125,7 +125,7 @@ void TDownloadThread::Execute() {
       file = files.Create(FDestFile);
     }
 
-    // 5. The transfer; the file is closed when it returns or fails.
+    // The transfer; the file is closed when it returns or fails.
     try {
       response = dl::HttpGetToFile(*http, settings, FUrl, headers, *file,
                                    [this](int64_t length, int64_t received) {
@@ -137,10 +137,9 @@ void TDownloadThread::Execute() {
     }
     file.reset();
 
-    // 6.
     FHttpStatus = response->StatusCode();
 
-    // 7.
+    // A cancel noticed during the transfer or when it returned.
     if (StopRequested()) {
       LogFmt("DL: cancelled by user after %d bytes, partial file deleted", {FBytesRead});
       files.Delete(FDestFile);
@@ -150,29 +149,27 @@ void TDownloadThread::Execute() {
       return;
     }
 
-    // 8.
     const std::string statusText = response->StatusText();
     LogFmt("DL: HTTP %d %s, received %d bytes total", {FHttpStatus, statusText, FBytesRead});
 
     bool success = false;
     std::string message;
     if (FResumeFrom > 0 && FHttpStatus == 200) {
-      // 9. The whole file was appended after the kept bytes: useless.
+      // The whole file was appended after the kept bytes: useless.
       FFailKind = "resume_ignored";
       files.Delete(FDestFile);
       message = "Server ignored the resume request.";
     } else if (FHttpStatus < 200 || FHttpStatus > 299) {
-      // 10.
+      // Any status outside 2xx.
       files.Delete(FDestFile);
       message = Format("Server returned HTTP %d %s", {FHttpStatus, statusText});
     } else if (FTotalBytes > 0 && FBytesRead < FTotalBytes) {
-      // 11. Kept for the next attempt to resume from.
+      // Shorter than announced: kept for the next attempt to resume from.
       FFailKind = "incomplete";
       FBytesOnDisk = FBytesRead;
       LogFmt("DL: body incomplete (%d of %d bytes), keeping partial for resume", {FBytesRead, FTotalBytes});
       message = "Connection closed before the download completed.";
     } else {
-      // 12.
       success = true;
     }
     ReportComplete(success, message);
@@ -193,7 +190,7 @@ void TDownloadThread::Execute() {
   }
 }
 
-// 13. Every error of steps 1 to 12 ends here, after the client and the file were released.
+// Every error of the attempt ends here, after the client and the file were released.
 void TDownloadThread::HandleError(const std::string& ACategory, const std::string& AMessage) noexcept {
   dl::IFileSystem& files = *FServices.Files;
   const bool wasCancelled = StopRequested();

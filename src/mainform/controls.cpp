@@ -64,7 +64,7 @@ void TControl::SetBounds(int left, int top, int width, int height) {
 }
 
 void TControl::Autosize() {
-  if (!spec_.autoSize || hwnd_) return;
+  if (!def_.autoSize || hwnd_) return;
   HDC dc = GetDC(Surface());
   HGDIOBJ old = SelectObject(dc, font_);
   const std::wstring w = win::Wide(text_);
@@ -131,25 +131,25 @@ TControlSet::TControlSet(HWND window, const layout::Form& form, int dpi)
   RegisterPanelClass(instance, PanelProc);
 
   int id = kFirstControlId;
-  for (const layout::Control& spec : form.controls) {
+  for (const layout::Control& def : form.controls) {
     auto c = std::make_unique<TControl>();
     c->set_ = this;
-    c->spec_ = spec;
-    c->parent_ = spec.parent.empty() ? nullptr : byName_.at(spec.parent);
-    c->bounds_ = {Scale(spec.left), Scale(spec.top), Scale(spec.left) + Scale(spec.width),
-                  Scale(spec.top) + Scale(spec.height)};
-    c->visible_ = spec.visible;
-    c->font_ = FontFor(spec.font);
-    c->textColor_ = ResolveColor(spec.color, GetSysColor(COLOR_WINDOWTEXT));
+    c->def_ = def;
+    c->parent_ = def.parent.empty() ? nullptr : byName_.at(def.parent);
+    c->bounds_ = {Scale(def.left), Scale(def.top), Scale(def.left) + Scale(def.width),
+                  Scale(def.top) + Scale(def.height)};
+    c->visible_ = def.visible;
+    c->font_ = FontFor(def.font);
+    c->textColor_ = ResolveColor(def.color, GetSysColor(COLOR_WINDOWTEXT));
     const COLORREF inherited = c->parent_ ? c->parent_->background_ : windowBackground_;
-    c->background_ = ResolveColor(spec.background, inherited);
+    c->background_ = ResolveColor(def.background, inherited);
 
-    if (layout::IsWindowed(spec.kind)) {
+    if (layout::IsWindowed(def.kind)) {
       const wchar_t* cls = nullptr;
-      DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (spec.visible ? WS_VISIBLE : 0);
+      DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (def.visible ? WS_VISIBLE : 0);
       DWORD exStyle = 0;
       int h = c->Height();
-      switch (spec.kind) {
+      switch (def.kind) {
         case layout::Kind::Panel: cls = kPanelClass; style |= WS_CLIPCHILDREN; break;
         case layout::Kind::CheckBox: cls = WC_BUTTONW; style |= BS_AUTOCHECKBOX | WS_TABSTOP; break;
         case layout::Kind::Button: cls = WC_BUTTONW; style |= BS_PUSHBUTTON | WS_TABSTOP; break;
@@ -161,7 +161,7 @@ TControlSet::TControlSet(HWND window, const layout::Form& form, int dpi)
         case layout::Kind::Combo:
           cls = WC_COMBOBOXW;
           style |= CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
-          h = Scale(spec.height + 240);  // includes the drop-down list
+          h = Scale(def.height + 240);  // includes the drop-down list
           break;
         case layout::Kind::Progress: cls = PROGRESS_CLASSW; break;
         default: break;
@@ -171,30 +171,30 @@ TControlSet::TControlSet(HWND window, const layout::Form& form, int dpi)
                                  parentHwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id++)),
                                  instance, nullptr);
       SendMessageW(c->hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(c->font_), FALSE);
-      if (spec.kind == layout::Kind::Panel) {
+      if (def.kind == layout::Kind::Panel) {
         c->backgroundBrush_ = CreateSolidBrush(c->background_);
         SetWindowLongPtrW(c->hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(c.get()));
-      } else if (spec.kind == layout::Kind::Progress) {
-        SendMessageW(c->hwnd_, PBM_SETRANGE32, 0, spec.max);
-      } else if (spec.kind == layout::Kind::CheckBox && spec.checked) {
+      } else if (def.kind == layout::Kind::Progress) {
+        SendMessageW(c->hwnd_, PBM_SETRANGE32, 0, def.max);
+      } else if (def.kind == layout::Kind::CheckBox && def.checked) {
         SendMessageW(c->hwnd_, BM_SETCHECK, BST_CHECKED, 0);
       }
     } else {
       c->Autosize();
     }
-    byName_[spec.name] = c.get();
+    byName_[def.name] = c.get();
     controls_.push_back(std::move(c));
   }
   // Tab order follows the layout's numbers within each parent.
   for (int order = 9; order >= 0; --order)
     for (const auto& c : controls_)
-      if (c->hwnd_ && c->spec_.tabOrder == order)
+      if (c->hwnd_ && c->def_.tabOrder == order)
         SetWindowPos(c->hwnd_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 TControlSet::~TControlSet() {
   for (auto& c : controls_)
-    if (c->hwnd_ && c->spec_.kind == layout::Kind::Panel) SetWindowLongPtrW(c->hwnd_, GWLP_USERDATA, 0);
+    if (c->hwnd_ && c->def_.kind == layout::Kind::Panel) SetWindowLongPtrW(c->hwnd_, GWLP_USERDATA, 0);
   controls_.clear();
   for (auto& [key, font] : fonts_) DeleteObject(font);
   if (windowBrush_) DeleteObject(windowBrush_);
@@ -263,15 +263,15 @@ void TControlSet::PaintSurface(HWND surface, HDC target) {
   for (const auto& c : controls_) {
     if (c->hwnd_ || !c->visible_ || c->Surface() != surface) continue;
     const RECT& r = c->bounds_;
-    switch (c->spec_.kind) {
+    switch (c->def_.kind) {
       case layout::Kind::Label: {
         HGDIOBJ oldFont = SelectObject(dc, c->font_);
         ::SetTextColor(dc, c->textColor_);
         std::wstring w = win::Wide(c->text_);
         RECT box = r;
-        UINT flags = DT_EXPANDTABS | (c->spec_.centered ? DT_CENTER : DT_LEFT) |
+        UINT flags = DT_EXPANDTABS | (c->def_.centered ? DT_CENTER : DT_LEFT) |
                      (c->showAccelChar_ ? 0 : DT_NOPREFIX);
-        if (c->spec_.vcentered) flags |= DT_VCENTER | DT_SINGLELINE;
+        if (c->def_.vcentered) flags |= DT_VCENTER | DT_SINGLELINE;
         DrawTextW(dc, w.c_str(), static_cast<int>(w.size()), &box, flags);
         SelectObject(dc, oldFont);
         break;
@@ -361,7 +361,7 @@ bool TControlSet::HandleSurfaceMessage(HWND surface, UINT msg, WPARAM wp, LPARAM
       GetCursorPos(&p);
       ScreenToClient(surface, &p);
       TControl* c = Hit(surface, p);
-      if (!c || !c->spec_.handCursor) return false;
+      if (!c || !c->def_.handCursor) return false;
       SetCursor(LoadCursorW(nullptr, IDC_HAND));
       *result = TRUE;
       return true;
@@ -379,9 +379,9 @@ bool TControlSet::HandleSurfaceMessage(HWND surface, UINT msg, WPARAM wp, LPARAM
       TControl* c = ByHwnd(reinterpret_cast<HWND>(lp));
       if (!c || !c->OnChange) return false;
       const WORD code = HIWORD(wp);
-      if ((code == BN_CLICKED && c->spec_.kind != layout::Kind::Combo) ||
-          (code == CBN_SELCHANGE && c->spec_.kind == layout::Kind::Combo) ||
-          (code == EN_CHANGE && c->spec_.kind == layout::Kind::Edit)) {
+      if ((code == BN_CLICKED && c->def_.kind != layout::Kind::Combo) ||
+          (code == CBN_SELCHANGE && c->def_.kind == layout::Kind::Combo) ||
+          (code == EN_CHANGE && c->def_.kind == layout::Kind::Edit)) {
         c->OnChange();
         *result = 0;
         return true;

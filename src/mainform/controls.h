@@ -20,8 +20,8 @@ class TControlSet;
 
 class TControl {
  public:
-  const layout::Control& Spec() const { return spec_; }
-  const std::string& Name() const { return spec_.name; }
+  const layout::Control& Definition() const { return def_; }
+  const std::string& Name() const { return def_.name; }
   HWND Hwnd() const { return hwnd_; }
   TControl* Parent() const { return parent_; }
 
@@ -63,7 +63,7 @@ class TControl {
  private:
   friend class TControlSet;
   TControlSet* set_ = nullptr;
-  layout::Control spec_;
+  layout::Control def_;
   TControl* parent_ = nullptr;
   HWND hwnd_ = nullptr;
   RECT bounds_{};

@@ -58,7 +58,7 @@ TfrmMain::~TfrmMain() {
 }
 
 void TfrmMain::CreateWnd() {
-  const layout::Form spec = layout::Parse(LayoutText());
+  const layout::Form def = layout::Parse(LayoutText());
   const std::wstring className = win::Wide(brand::kWindowClassName);
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
@@ -75,12 +75,12 @@ void TfrmMain::CreateWnd() {
     throw std::runtime_error("cannot register the window class");
 
   FHandle = CreateWindowExW(kExStyle, className.c_str(), L"", kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                            spec.width, spec.height, nullptr, nullptr, FInstance, this);
+                            def.width, def.height, nullptr, nullptr, FInstance, this);
   if (!FHandle) throw std::runtime_error("cannot create the main window");
 
   // Sized for the DPI of the monitor it landed on, then centred on the work area.
   const int dpi = static_cast<int>(DpiForWindow(FHandle));
-  RECT r{0, 0, layout::Scale(spec.width, dpi), layout::Scale(spec.height, dpi)};
+  RECT r{0, 0, layout::Scale(def.width, dpi), layout::Scale(def.height, dpi)};
   AdjustWindowRectEx(&r, kStyle, FALSE, kExStyle);
   const int w = r.right - r.left, h = r.bottom - r.top;
   RECT work{};
@@ -88,7 +88,7 @@ void TfrmMain::CreateWnd() {
   SetWindowPos(FHandle, nullptr, work.left + (work.right - work.left - w) / 2,
                work.top + (work.bottom - work.top - h) / 2, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
 
-  FControls = std::make_unique<TControlSet>(FHandle, spec, dpi);
+  FControls = std::make_unique<TControlSet>(FHandle, def, dpi);
   FControls->OnPaintWindow = [this](HDC dc, const RECT& client) { FormPaint(dc, client); };
   BindControls();
   FormCreate();
