@@ -192,10 +192,10 @@ class Result:
         self.returncode, self.stdout, self.stderr = returncode, stdout, stderr
 
 
-def run(exe, *args, timeout=60, extra_env=None, cwd=None):
+def run(exe, *args, timeout=60, extra_env=None, cwd=None, isolated_network=False):
     """Runs a program under wine64 and waits for it (not for the Wine services it may start,
     which inherit its output handles: so output goes through files, never pipes)."""
-    p = spawn(exe, *args, extra_env=extra_env, cwd=cwd)
+    p = spawn(exe, *args, extra_env=extra_env, cwd=cwd, isolated_network=isolated_network)
     try:
         rc = p.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
@@ -215,10 +215,15 @@ class Spawned(subprocess.Popen):
         return self._err.read().decode("utf-8", "replace")
 
 
-def spawn(exe, *args, extra_env=None, cwd=None):
+def spawn(exe, *args, extra_env=None, cwd=None, isolated_network=False):
+    """Starts a program under wine64.  With isolated_network it runs in a network namespace of
+    its own with no interfaces up, so that a name lookup fails on the spot instead of asking
+    the machine's resolver (tests send nothing beyond loopback)."""
     import tempfile
     out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
     cmd = [WINE, str(exe)] + [str(a) for a in args]
+    if isolated_network:
+        cmd = ["unshare", "--net"] + cmd
     p = Spawned(cmd, env=env(**(extra_env or {})), stdout=out, stderr=err, stdin=subprocess.DEVNULL,
                 cwd=cwd)
     p._out, p._err = out, err

@@ -41,7 +41,7 @@ class ProbeCase(unittest.TestCase):
         shutil.rmtree(self.work, ignore_errors=True)
 
     def probe(self, url, resume=0, dest_name="quorvel_setup.exe", dest=None, prefill=None, args=(),
-              timeout=120):
+              timeout=120, isolated_network=False):
         out = self.work / "events.jsonl"
         logf = self.work / "setup.log"
         for p in (out, logf):
@@ -54,7 +54,8 @@ class ProbeCase(unittest.TestCase):
             dest_path.unlink()
         win_dest = dest or wineenv.unix_to_windows(dest_path)
         r = wineenv.run(PROBE, url, win_dest, str(resume), wineenv.unix_to_windows(out),
-                        wineenv.unix_to_windows(logf), *args, timeout=timeout)
+                        wineenv.unix_to_windows(logf), *args, timeout=timeout,
+                        isolated_network=isolated_network)
         events = [json.loads(line) for line in out.read_text().splitlines()] if out.exists() else []
         log = []
         if logf.exists():

@@ -109,14 +109,16 @@ class DownloadFaults(ProbeCase):
     # ---- failures before any response ------------------------------------------------------
 
     def test_network_failures(self):
+        # The lookup of the unknown host runs without any network, so no query leaves the machine.
         cases = [
-            ("refused port", f"https://localhost:{wineenv.free_port()}/quorvel.exe", 12029),
-            ("host that does not resolve", "https://qv-no-such-host.invalid/quorvel.exe", 12007),
+            ("refused port", f"https://localhost:{wineenv.free_port()}/quorvel.exe", 12029, False),
+            ("host that does not resolve", "https://qv-no-such-host.invalid/quorvel.exe", 12007, True),
         ]
-        for name, url, code in cases:
+        for name, url, code, isolated in cases:
             for resume in (0, 700):
                 with self.subTest(name=name, resume=resume):
-                    run = self.probe(url, resume=resume, prefill=BODY(1000) if resume else None)
+                    run = self.probe(url, resume=resume, prefill=BODY(1000) if resume else None,
+                                     isolated_network=isolated)
                     c = run.complete
                     self.assertOutcome(run, False, c["msg"], "enethttpclientexception", 0, resume)
                     self.assertRegex(c["msg"], rf"^Error sending data: \({code}\) \S")
