@@ -40,6 +40,17 @@ class AppShell(unittest.TestCase):
                 self.assertEqual(lines.count(START), 1)
                 self.assertEqual(sum(l.startswith("UI: ready") for l in lines), 1)
 
+    def test_window_is_sized_for_the_monitor_dpi(self):
+        desktop = r"HKCU\Control Panel\Desktop"
+        wineenv.run("reg", "add", desktop, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "144", "/f")
+        try:
+            p = installer.start()
+            state = installer.window_state()
+            self.assertEqual(installer.close(p), 0)
+        finally:
+            wineenv.run("reg", "add", desktop, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "96", "/f")
+        self.assertEqual(state["client"], "960x552")
+
     def test_second_copy_restores_the_minimised_first_and_ends(self):
         first = installer.start()
         try:
