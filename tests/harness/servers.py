@@ -41,14 +41,9 @@ def _wait_port(port, timeout=10):
     raise RuntimeError(f"nothing listens on port {port}")
 
 
-class Nginx:
-    def __init__(self, root, lifetime=600, slow_rate="2m"):
-        self.root = Path(root)
-        self.lifetime = lifetime
-        self.slow_rate = slow_rate
-        self.port = None
-        self.proc = None
-        self.dir = None
+class _LocalHttpsServer:
+    """A server on 127.0.0.1 reached as https://localhost:PORT; a context manager."""
+    port = None
 
     def __enter__(self):
         self.start()
@@ -59,6 +54,16 @@ class Nginx:
 
     def url(self, path):
         return f"https://localhost:{self.port}{path}"
+
+
+class Nginx(_LocalHttpsServer):
+    def __init__(self, root, lifetime=600, slow_rate="2m"):
+        self.root = Path(root)
+        self.lifetime = lifetime
+        self.slow_rate = slow_rate
+        self.port = None
+        self.proc = None
+        self.dir = None
 
     def start(self):
         tls = wineenv.tls_dir()
@@ -129,7 +134,7 @@ http {{
             self.dir = None
 
 
-class FaultServer:
+class FaultServer(_LocalHttpsServer):
     """HTTPS server of exact failures.  Paths (N: body size in bytes):
 
     /file/N            200 with N bytes; a Range request gets 206 (416 past the end)
@@ -150,16 +155,6 @@ class FaultServer:
         self.requests = []  # (path, Range header or None, User-Agent)
         self._stop = threading.Event()
         self._lock = threading.Lock()
-
-    def __enter__(self):
-        self.start()
-        return self
-
-    def __exit__(self, *exc):
-        self.stop()
-
-    def url(self, path):
-        return f"https://localhost:{self.port}{path}"
 
     def start(self):
         tls = wineenv.tls_dir()
