@@ -15,13 +15,9 @@
 namespace qv {
 
 HBITMAP LoadPngResource(const std::string& name, int width, int height, COLORREF background) {
-  const HMODULE module = GetModuleHandleW(nullptr);
-  const std::wstring wname = win::Wide(name);
-  HRSRC res = FindResourceW(module, wname.c_str(), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
-  if (!res) throw std::runtime_error("Resource " + name + " not found");
-  const void* bytes = LockResource(LoadResource(module, res));
-  const DWORD size = SizeofResource(module, res);
-  IStream* stream = SHCreateMemStream(static_cast<const BYTE*>(bytes), size);
+  const auto bytes = win::RcData(nullptr, name);
+  if (!bytes) throw std::runtime_error("Resource " + name + " not found");
+  IStream* stream = SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes->data()), static_cast<UINT>(bytes->size()));
   if (!stream) throw std::runtime_error("Cannot read resource " + name);
   std::unique_ptr<Gdiplus::Bitmap> image(Gdiplus::Bitmap::FromStream(stream));
   stream->Release();

@@ -36,13 +36,10 @@ UINT DpiForWindow(HWND hwnd) {
   return dpi ? dpi : SystemDpi();
 }
 
-std::string LayoutText() {
-  const HMODULE module = GetModuleHandleW(nullptr);
-  const std::wstring name = win::Wide(brand::kLayoutResource);
-  HRSRC res = FindResourceW(module, name.c_str(), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
-  if (!res) throw std::runtime_error("window layout resource missing");
-  const char* p = static_cast<const char*>(LockResource(LoadResource(module, res)));
-  return std::string(p, SizeofResource(module, res));
+std::string_view LayoutText() {
+  const auto text = win::RcData(nullptr, brand::kLayoutResource);
+  if (!text) throw std::runtime_error("window layout resource missing");
+  return *text;
 }
 
 }  // namespace

@@ -39,6 +39,17 @@ std::string SystemErrorText(DWORD code, HMODULE module) {
   return qv::Trim(s);
 }
 
+std::optional<std::string_view> RcData(HMODULE module, std::string_view name, bool* found) {
+  if (found) *found = false;
+  HRSRC info = FindResourceW(module, Wide(name).c_str(), RT_RCDATA);
+  if (!info) return std::nullopt;
+  if (found) *found = true;
+  HGLOBAL loaded = LoadResource(module, info);
+  const void* data = loaded ? LockResource(loaded) : nullptr;
+  if (!data) return std::nullopt;
+  return std::string_view(static_cast<const char*>(data), SizeofResource(module, info));
+}
+
 }  // namespace qv::win
 
 namespace qv::platform {

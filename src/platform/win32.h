@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -15,6 +16,11 @@ std::string Narrow(std::wstring_view wide);
 // The system's text for an error code (FormatMessageW), trimmed; also knows the messages of
 // modules such as winhttp.dll when `module` is given.  Empty when the system has none.
 std::string SystemErrorText(DWORD code, HMODULE module = nullptr);
+
+// The bytes of an RCDATA resource of `module` (null: the program itself), valid as long as the
+// module is loaded.  Empty when the resource is missing or cannot be loaded (GetLastError tells
+// why; `found`, when given, tells the two apart).
+std::optional<std::string_view> RcData(HMODULE module, std::string_view name, bool* found = nullptr);
 
 class Handle {
  public:

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "test_files.h"
+
 #include <unistd.h>
 
 #include <filesystem>
@@ -18,12 +20,6 @@ using namespace qv;
 
 namespace {
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
 
 // Every field of TUIStrings with its name, in record order.
 struct Field {
@@ -230,7 +226,7 @@ class SlideLoader : public ::testing::Test {
     LoadSlideCaptionsFromText(json);
     LoggerFinalize();
     std::vector<std::string> out;
-    std::istringstream in(ReadFile(log));
+    std::istringstream in(test::ReadFileBytes(log));
     for (std::string line; std::getline(in, line);) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       const auto at = line.find("  L10N: ");
@@ -259,7 +255,7 @@ const char kDeJson[] = R"("de":["d1","d2","d3","d4"])";
 
 TEST_F(SlideLoader, ShippedResourceHasAllThirtySixCaptions) {
   const fs::path file = fs::path(__FILE__).parent_path() / "../../src/resources/slides.json";
-  const std::string text = ReadFile(file);
+  const std::string text = test::ReadFileBytes(file);
   ASSERT_FALSE(text.empty()) << file;
   EXPECT_NE(text.substr(0, 3), "\xEF\xBB\xBF") << "the resource is stored without a BOM";
   EXPECT_EQ(Load(text), std::vector<std::string>{"L10N: slides loaded (9 languages in resource)"});

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "test_files.h"
+
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -10,12 +12,7 @@ using namespace qv::layout;
 
 namespace {
 
-std::string ShippedLayout() {
-  std::ifstream f(QV_SOURCE_DIR "/src/resources/layout.json", std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+std::string ShippedLayout() { return qv::test::ReadFileBytes(QV_SOURCE_DIR "/src/resources/layout.json"); }
 
 }  // namespace
 

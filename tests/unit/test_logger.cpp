@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "test_files.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -18,12 +20,6 @@ using namespace qv;
 
 namespace {
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
 
 // Splits on CR LF; a message containing a bare LF stays inside one element.
 std::vector<std::string> Lines(const std::string& text) {
@@ -79,7 +75,7 @@ TEST_F(LoggerTest, NewFileGetsMarkThenStartLinesAndLaterRunsAppendWithoutMark) {
   LoggerStartupAt(path_.string());
   LoggerFinalize();
 
-  const std::string text = ReadAll(path_);
+  const std::string text = test::ReadFileBytes(path_);
   ASSERT_EQ(text.rfind(kBom, 0), 0u);
   EXPECT_EQ(text.find(kBom, 3), std::string::npos) << "second run wrote another mark";
   const auto lines = Lines(text.substr(3));
@@ -100,7 +96,7 @@ TEST_F(LoggerTest, EmptyExistingFileGetsMark) {
   std::ofstream(path_).close();
   LoggerStartupAt(path_.string());
   Log("UI: hello");
-  EXPECT_EQ(ReadAll(path_).rfind(kBom, 0), 0u);
+  EXPECT_EQ(test::ReadFileBytes(path_).rfind(kBom, 0), 0u);
 }
 
 TEST_F(LoggerTest, MessagesAreWrittenUnchanged) {
@@ -110,7 +106,7 @@ TEST_F(LoggerTest, MessagesAreWrittenUnchanged) {
   Log("first\nsecond");
   Log("");
   LogFmt("FLOW: auto-retry %d/%d in %d ms (resume from byte %d)", {1, 3, 1000, 5000000000LL});
-  const std::string text = ReadAll(path_);
+  const std::string text = test::ReadFileBytes(path_);
   EXPECT_EQ(text.rfind("old\r\n", 0), 0u) << "no mark before a non-empty file's new lines";
   const auto lines = Lines(text);
   ASSERT_EQ(lines.size(), 1u + 3u + 4u);
@@ -131,7 +127,7 @@ TEST_F(LoggerTest, ManyThreadsWriteWholeLinesAndLoseNone) {
     });
   for (auto& th : threads) th.join();
 
-  const auto lines = Lines(ReadAll(path_).substr(3));
+  const auto lines = Lines(test::ReadFileBytes(path_).substr(3));
   ASSERT_EQ(lines.size(), 3u + kThreads * kPerThread);
   std::vector<int> next(kThreads, 0);
   const std::regex line(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}  DL: thread (\d) line (\d+) ([a-z]{100})$)");
@@ -146,14 +142,14 @@ TEST_F(LoggerTest, ManyThreadsWriteWholeLinesAndLoseNone) {
 
 TEST_F(LoggerTest, FileHeldByAnotherOwnerLosesTheLineAndReturns) {
   LoggerStartupAt(path_.string());
-  const size_t before = ReadAll(path_).size();
+  const size_t before = test::ReadFileBytes(path_).size();
   const int fd = ::open(path_.c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(flock(fd, LOCK_EX), 0);
   Log("UI: lost");
   ::close(fd);
   Log("UI: kept");
-  const std::string text = ReadAll(path_);
+  const std::string text = test::ReadFileBytes(path_);
   EXPECT_EQ(text.find("UI: lost"), std::string::npos);
   EXPECT_NE(text.find("UI: kept", before), std::string::npos);
 }
