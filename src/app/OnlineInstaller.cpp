@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 #include <gdiplus.h>
+#include <objbase.h>
 
 #include <memory>
 #include <stdexcept>
@@ -12,6 +13,7 @@
 #include "app/uBrand.h"
 #include "app/uLogger.h"
 #include "l10n/uLang.h"
+#include "download/uDownloader.h"
 #include "mainform/uMainForm.h"
 #include "platform/ui_thread.h"
 #include "platform/win32.h"
@@ -31,9 +33,23 @@ bool ActivateRunningCopy() {
   return true;
 }
 
+// A download cancelled by a second close may still be reporting: its calls keep running on
+// this thread for a short while, so that it never writes to a log that has been closed.
+void WaitForCancelledDownload(DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  while (TDownloadThread::Running() > 0 && GetTickCount() - start < timeoutMs) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  }
+  if (TDownloadThread::Running() > 0) Log("UI: download worker still stopping at exit");
+}
+
 void RunApplication(HINSTANCE instance, int showCommand) {
   const INITCOMMONCONTROLSEX icc{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&icc);
+  // The folder picker is a COM object of this (user-interface) thread.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   ui::InitUiThread();
   try {
     std::unique_ptr<TfrmMain> form = TfrmMain::Create(instance);
@@ -48,7 +64,9 @@ void RunApplication(HINSTANCE instance, int showCommand) {
   } catch (const std::exception& e) {
     LogFmt("UI: cannot create the window: %s", {e.what()});
   }
+  WaitForCancelledDownload(2000);
   ui::ShutdownUiThread();
+  if (SUCCEEDED(com)) CoUninitialize();
 }
 
 }  // namespace

@@ -24,15 +24,24 @@ TDownloadThread::TDownloadThread(std::string AUrl, std::string ADestFile, int64_
       FResumeFrom(AResumeFrom),
       FServices(std::move(AServices)) {}
 
+namespace {
+std::atomic<int> g_running{0};
+}  // namespace
+
+int TDownloadThread::Running() { return g_running.load(); }
+
 void TDownloadThread::Start() {
   if (FStarted) return;
   FStarted = true;
+  g_running.fetch_add(1);
   try {
     std::thread([this] {
       Execute();
       delete this;
+      g_running.fetch_sub(1);
     }).detach();
   } catch (const std::system_error& e) {
+    g_running.fetch_sub(1);
     // No thread: the attempt still ends in exactly one reported outcome.
     FFailKind = "ethreaderror";
     LogFmt("DL: exception EThreadError: %s (cancelled=False, 0 bytes read)", {e.what()});

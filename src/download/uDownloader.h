@@ -58,6 +58,10 @@ class TDownloadThread {
   // handler has returned.
   void Start();
 
+  // Workers whose thread has started and not yet ended (the program waits a little for a
+  // cancelled one before it shuts its services down).
+  static int Running();
+
   // Asks the worker to stop; returns at once.  Any thread, any time before the completion.
   void Cancel() { FCancelled.store(true, std::memory_order_relaxed); }
 

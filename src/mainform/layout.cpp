@@ -7,6 +7,8 @@
 #include <set>
 #include <stdexcept>
 
+#include "core/strings.h"
+
 namespace qv::layout {
 namespace {
 
@@ -19,7 +21,7 @@ Kind ParseKind(const std::string& s, const std::string& name) {
       {"label", Kind::Label},   {"image", Kind::Image},       {"paintbox", Kind::PaintBox},
       {"shape", Kind::Shape},   {"panel", Kind::Panel},       {"checkbox", Kind::CheckBox},
       {"edit", Kind::Edit},     {"combo", Kind::Combo},       {"button", Kind::Button},
-      {"progress", Kind::Progress}};
+      {"progress", Kind::Progress}, {"paintbutton", Kind::PaintButton}, {"link", Kind::Link}};
   for (const auto& [text, kind] : kinds)
     if (s == text) return kind;
   Fail(name + ": unknown kind \"" + s + "\"");
@@ -57,7 +59,7 @@ Font ParseFont(const json& j, Font base) {
 bool IsWindowed(Kind k) {
   switch (k) {
     case Kind::Panel: case Kind::CheckBox: case Kind::Edit: case Kind::Combo: case Kind::Button:
-    case Kind::Progress:
+    case Kind::Progress: case Kind::PaintButton: case Kind::Link:
       return true;
     default:
       return false;
@@ -128,5 +130,75 @@ int Scale(int length, int dpi) {
   const long long n = static_cast<long long>(length) * dpi;
   return static_cast<int>(n >= 0 ? (n + 48) / 96 : -((-n + 48) / 96));
 }
+
+std::array<Arc, 4> CapsuleArcs(int width, int height, int radius) {
+  const int d = 2 * radius;
+  return {{{0, 0, d, 180, 90},
+           {width - d - 1, 0, d, 270, 90},
+           {width - d - 1, height - d - 1, d, 0, 90},
+           {0, height - d - 1, d, 90, 90}}};
+}
+
+DotRow DotOrigin(int boxWidth, int boxHeight, int count) {
+  const int row = kDotPitch * (count - 1) + kDotSize;
+  return {(boxWidth - row) / 2, (boxHeight - kDotSize) / 2};
+}
+
+int DotAt(int x, int boxWidth, int count) {
+  const int k = (x - DotOrigin(boxWidth, 0, count).x0) / kDotPitch;
+  return k < 0 || k >= count ? -1 : k;
+}
+
+FinishPlaces FinishLayout(int panelWidth, int imageWidth, int imageHeight, int nameWidth, int nameHeight,
+                          int buttonWidth) {
+  FinishPlaces p{};
+  p.imageTop = 58;
+  p.imageLeft = (panelWidth - imageWidth) / 2;
+  p.nameLeft = (panelWidth - nameWidth) / 2;
+  p.nameTop = p.imageTop + imageHeight + 16;
+  p.buttonLeft = (panelWidth - buttonWidth) / 2;
+  p.buttonTop = p.nameTop + nameHeight + 24;
+  return p;
+}
+
+AcceptLine LayoutAcceptLine(int checkLeft, int captionWidth, int box, int gap, int privacyWidth, int andWidth) {
+  AcceptLine a{};
+  a.checkWidth = captionWidth + box;
+  a.privacyLeft = checkLeft + a.checkWidth + gap;
+  a.andLeft = a.privacyLeft + privacyWidth + gap;
+  a.licenseLeft = a.andLeft + andWidth + gap;
+  return a;
+}
+
+BannerPlaces BannerLayout(int bannerWidth, int bannerHeight, int titleHeight, int dotsHeight, int dpi) {
+  BannerPlaces b{};
+  b.titleTop = ScaleLength(8, dpi);
+  b.dotsTop = bannerHeight - dotsHeight - ScaleLength(4, dpi);
+  b.imageLeft = ScaleLength(12, dpi);
+  b.imageTop = b.titleTop + titleHeight + ScaleLength(3, dpi);
+  b.imageWidth = bannerWidth - ScaleLength(24, dpi);
+  b.imageHeight = b.dotsTop - (b.titleTop + titleHeight) - ScaleLength(6, dpi);
+  return b;
+}
+
+std::string WithProductFolder(std::string_view chosen, std::string_view productFolder) {
+  std::string_view path = chosen;
+  if (!path.empty() && path.back() == '\\') path.remove_suffix(1);
+  const size_t cut = path.find_last_of("\\/:");
+  const std::string_view last = cut == std::string_view::npos ? path : path.substr(cut + 1);
+  if (AsciiLower(last) == AsciiLower(productFolder)) return std::string(chosen);
+  return JoinPath(chosen, productFolder);
+}
+
+namespace {
+// n / d rounded to the nearest integer, halves away from zero (as MulDiv); d > 0.
+int RoundDiv(long long n, long long d) { return static_cast<int>(n >= 0 ? (n + d / 2) / d : -((-n + d / 2) / d)); }
+}  // namespace
+
+int ScalePercent(int dpi) { return RoundDiv(100LL * dpi, 96); }
+
+int ScaleLength(int length, int dpi) { return RoundDiv(static_cast<long long>(length) * ScalePercent(dpi), 100); }
+
+int PointsToPixels(int points, int dpi) { return RoundDiv(static_cast<long long>(points) * dpi, 72); }
 
 }  // namespace qv::layout

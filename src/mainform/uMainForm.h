@@ -1,6 +1,12 @@
 // The installer's one window, frmMain of class "TfrmMain".  Its controls come from the layout
 // resource "TFRMMAIN"; the fields below carry the state of the install flow and are touched
 // only on the user-interface thread.
+//
+// The form is split by subject: uMainForm.cpp creates it and routes its messages (frame,
+// dragging, caption glyphs), uMainFormView.cpp holds its views (settings panel, install and
+// finish views, painted buttons, carousel, folder choice, captions), uMainFormFlow.cpp the
+// install flow (download, retries, installer run, Start Now, closing).  The decisions of the
+// flow are in mainform/flow.h, the geometry in mainform/layout.h.
 #pragma once
 
 #include <windows.h>
@@ -10,7 +16,9 @@
 #include <memory>
 #include <string>
 
-#include "mainform/controls.h"
+#include "platform/win32.h"
+#include "toolkit/controls.h"
+#include "toolkit/timer.h"
 
 namespace qv {
 
@@ -31,26 +39,92 @@ class TfrmMain {
 
  private:
   explicit TfrmMain(HINSTANCE instance) : FInstance(instance) {}
+
+  // ---- Creation and the frame (uMainForm.cpp) ----
   void CreateWnd();
+  bool ApplyWindowFrame();
   void BindControls();
+  void BindEvents();
   void FormCreate();
   void FormDestroy();
   void FormPaint(HDC dc, const RECT& client);
-  void LoadResourceImages(const char* resName, TControl& image, COLORREF background);
-
-  // Captions in the current language.
-  const TUIStrings& CurrentStrings() const;
-  void ApplyLanguage();
-  void LayoutAcceptLine();
-  void cbLanguageChange();
-  static void OpenWebPage(const std::string& url);
-
+  void DragMouseDown(int Button);
+  void CaptionGlyphMouseEnter(TControl& Sender);
+  void CaptionGlyphMouseLeave(TControl& Sender);
+  void lblMinClick();
+  void lblCloseClick();
+  void btnHideClick();
+  // Asks the window to close: the close query decides.
+  void Close();
+  void FormDpiChanged(int dpi, const RECT* suggested);
   static LRESULT CALLBACK StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp);
+  bool HandleTestMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result);
+
+  // ---- Views (uMainFormView.cpp) ----
+  const TUIStrings& CurrentStrings() const;
+  void LoadResourceImages(const char* ResName, TControl& Image, COLORREF Background);
+  void LoadImages();
+  void LayoutBanner();
+  void lblSettingsClick();
+  void ShowInstallView(bool Show);
+  void ShowFinishView();
+  void SetInstallStatus(const std::string& Text, const std::string& Percent);
+  void SetMainViewTabStops(bool on);
+  void PaintRoundButton(const TPaintArgs& Box, int Radius, const std::string& Caption, int FontSize, bool Hover,
+                        bool Enabled);
+  void pbInstallPaint(const TPaintArgs& args);
+  void pbStartPaint(const TPaintArgs& args);
+  void pbInstallMouseEnter();
+  void pbInstallMouseLeave();
+  void pbStartMouseEnter();
+  void pbStartMouseLeave();
+  void SetInstallCaption(const std::string& caption);
+  void ShowSlide(int Index);
+  void tmrSlidesTimer();
+  void pbDotsPaint(const TPaintArgs& args);
+  void pbDotsMouseDown(int X);
+  void btnBrowseClick();
+  void ApplyLanguage();
+  void PlaceSettingsLink();
+  void LayoutAcceptLine();
+  void cbLanguageChange();
+  void lblPrivacyClick();
+  void lblLicenseClick();
+  int ClientHeight() const;
+  void SetClientHeight(int height);
+
+  // ---- Install flow (uMainFormFlow.cpp) ----
+  void pbInstallClick();
+  void chkAcceptClick();
+  void StartInstall();
+  void StartDownload();
+  void RetryTimerFired();
+  void DownloadProgress(TDownloadThread* Sender, int64_t BytesRead, int64_t TotalBytes);
+  void DownloadComplete(TDownloadThread* Sender, bool Success, const std::string& ErrorMsg);
+  void SetBusy(bool busy);
+  void HideFooterControls();
+  void ShowFailure(const std::string& Message);
+  void HoldActivity();
+  void ReleaseActivity();
+  void LaunchInstaller();
+  void tmrInstallTimer();
+  void InstallFinished(uint32_t ExitCode);
+  std::string FindAppExe() const;
+  void pbStartClick();
+  void lblOfflineClick();
+  [[nodiscard]] bool FormCloseQuery();
+  void SetProgressMarquee(bool marquee);
+  void SetProgressPosition(int position);
+  int ProgressPosition() const;
+  int ShowMessageBox(const std::string& text, UINT flags);
 
   HINSTANCE FInstance;
   HWND FHandle = nullptr;
   std::unique_ptr<TControlSet> FControls;
+  int FDpi = 96;
+  // Lets worker reports that arrive after the window is gone find it gone.
+  std::shared_ptr<TfrmMain*> FSelf;
 
   // Controls, by their layout names.
   TControl* imgBrand = nullptr;
@@ -69,8 +143,9 @@ class TfrmMain {
   TControl* lblLicense = nullptr;
   TControl* lblSettings = nullptr;
   TControl* pnlSettings = nullptr;
-  TControl* cbLanguage = nullptr;
+  TControl* shpDivider = nullptr;
   TControl* lblLang = nullptr;
+  TControl* cbLanguage = nullptr;
   TControl* lblPath = nullptr;
   TControl* edtLocation = nullptr;
   TControl* btnBrowse = nullptr;
@@ -87,11 +162,13 @@ class TfrmMain {
   TControl* imgFinish = nullptr;
   TControl* lblFinishName = nullptr;
   TControl* pbStart = nullptr;
+  std::unique_ptr<TTimer> tmrInstall;
+  std::unique_ptr<TTimer> tmrSlides;
 
   // State of the install flow.
   TDownloadThread* FDownloader = nullptr;
   std::string FDestFile;
-  uintptr_t FInstallProcess = 0;
+  win::Handle FInstallProcess;
   int FCollapsedHeight = 0;
   bool FInstallEnabled = false;
   bool FInstallHover = false;
@@ -100,9 +177,10 @@ class TfrmMain {
   bool FDone = false;
   bool FClosing = false;
   int FLangIndex = 0;
-  std::array<HBITMAP, 4> FSlides{};
+  std::array<win::GdiObject<HBITMAP>, 4> FSlides;
   int FSlideIndex = 0;
   int FRetryCount = 0;
+  std::unique_ptr<TTimer> FRetryTimer;
   int64_t FPendingResumeFrom = 0;
   bool FActivityHeld = false;
 };

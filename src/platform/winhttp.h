@@ -9,31 +9,14 @@
 #include <string>
 #include <utility>
 
+#include "platform/win32.h"
+
 namespace qv::win {
 
-class HInternet {
- public:
-  HInternet() = default;
-  explicit HInternet(HINTERNET h) : h_(h) {}
-  HInternet(const HInternet&) = delete;
-  HInternet& operator=(const HInternet&) = delete;
-  HInternet(HInternet&& o) noexcept : h_(std::exchange(o.h_, nullptr)) {}
-  HInternet& operator=(HInternet&& o) noexcept {
-    if (this != &o) {
-      if (h_) WinHttpCloseHandle(h_);
-      h_ = std::exchange(o.h_, nullptr);
-    }
-    return *this;
-  }
-  ~HInternet() {
-    if (h_) WinHttpCloseHandle(h_);
-  }
-  HINTERNET get() const { return h_; }
-  explicit operator bool() const { return h_ != nullptr; }
-
- private:
-  HINTERNET h_ = nullptr;
+struct CloseInternetHandle {
+  void operator()(HINTERNET h) const { WinHttpCloseHandle(h); }
 };
+using HInternet = Owned<HINTERNET, CloseInternetHandle>;
 
 // The text of a WinHTTP or socket error: winhttp.dll's message table, then the system's, then
 // the standard Windows wording for the codes a transfer meets (Wine's winhttp.dll has no

@@ -1,15 +1,17 @@
-#include "mainform/controls.h"
+#include "toolkit/controls.h"
 
 #include <commctrl.h>
 #include <windowsx.h>
 
-#include "platform/win32.h"
+#include "toolkit/painters.h"
 
 namespace qv {
 namespace {
 
 constexpr wchar_t kPanelClass[] = L"TPanel";
 constexpr int kFirstControlId = 100;
+constexpr UINT_PTR kButtonSubclassId = 1;
+constexpr int kComboDropRows = 240;  // 96-DPI height of the opened list
 
 COLORREF ResolveColor(const layout::Color& c, COLORREF fallback) {
   switch (c.source) {
@@ -32,20 +34,31 @@ void RegisterPanelClass(HINSTANCE instance, WNDPROC proc) {
   RegisterClassExW(&wc);
 }
 
+bool IsOwnerDrawn(layout::Kind k) { return k == layout::Kind::PaintButton || k == layout::Kind::Link; }
+
+UINT TextAlign(const layout::Control& def) {
+  UINT flags = def.centered ? DT_CENTER : DT_LEFT;
+  if (def.vcentered) flags |= DT_VCENTER | DT_SINGLELINE;
+  return flags;
+}
+
 }  // namespace
 
 COLORREF ToColorRef(uint32_t rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 
 // ---- TControl ---------------------------------------------------------------------------
 
-TControl::~TControl() {
-  if (bitmap_) DeleteObject(bitmap_);
-  if (backgroundBrush_) DeleteObject(backgroundBrush_);
-}
+TControl::~TControl() = default;
 
 HWND TControl::Surface() const { return parent_ ? parent_->hwnd_ : set_->window_; }
 
 bool TControl::Showing() const { return visible_ && (!parent_ || parent_->Showing()); }
+
+RECT TControl::BoundsInWindow() const {
+  RECT r = bounds_;
+  for (const TControl* p = parent_; p; p = p->parent_) OffsetRect(&r, p->Left(), p->Top());
+  return r;
+}
 
 void TControl::Invalidate() {
   if (hwnd_) InvalidateRect(hwnd_, nullptr, TRUE);
@@ -54,7 +67,9 @@ void TControl::Invalidate() {
 
 void TControl::SetBounds(int left, int top, int width, int height) {
   if (hwnd_) {
-    MoveWindow(hwnd_, left, top, width, height, TRUE);
+    // A list's window also holds its opened drop-down part.
+    const int windowHeight = def_.kind == layout::Kind::Combo ? height + set_->Scale(kComboDropRows) : height;
+    MoveWindow(hwnd_, left, top, width, windowHeight, TRUE);
     bounds_ = {left, top, left + width, top + height};
     return;
   }
@@ -64,30 +79,25 @@ void TControl::SetBounds(int left, int top, int width, int height) {
 }
 
 void TControl::Autosize() {
-  if (!def_.autoSize || hwnd_) return;
-  HDC dc = GetDC(Surface());
-  HGDIOBJ old = SelectObject(dc, font_);
+  if (!def_.autoSize) return;
+  win::WindowDc dc = win::GetWindowDc(Surface());
+  win::Selection font = win::Select(dc.get(), font_);
   const std::wstring w = win::Wide(text_);
   RECT r{0, 0, 0, 0};
   if (w.empty()) {
     TEXTMETRICW tm{};
-    GetTextMetricsW(dc, &tm);
+    GetTextMetricsW(dc.get(), &tm);
     r.bottom = tm.tmHeight;
   } else {
-    DrawTextW(dc, w.c_str(), static_cast<int>(w.size()), &r,
+    DrawTextW(dc.get(), w.c_str(), static_cast<int>(w.size()), &r,
               DT_CALCRECT | DT_EXPANDTABS | (showAccelChar_ ? 0 : DT_NOPREFIX));
   }
-  SelectObject(dc, old);
-  ReleaseDC(Surface(), dc);
   SetBounds(Left(), Top(), r.right, r.bottom);
 }
 
 void TControl::SetText(const std::string& text) {
   text_ = text;
-  if (hwnd_) {
-    SetWindowTextW(hwnd_, win::Wide(text).c_str());
-    return;
-  }
+  if (hwnd_) SetWindowTextW(hwnd_, win::Wide(text).c_str());
   Autosize();
   Invalidate();
 }
@@ -95,8 +105,24 @@ void TControl::SetText(const std::string& text) {
 void TControl::SetVisible(bool visible) {
   if (visible_ == visible) return;
   visible_ = visible;
-  if (hwnd_) ShowWindow(hwnd_, visible ? SW_SHOW : SW_HIDE);
+  if (hwnd_) ShowWindow(hwnd_, visible ? SW_SHOWNA : SW_HIDE);
   else Invalidate();
+}
+
+bool TControl::Enabled() const { return !hwnd_ || IsWindowEnabled(hwnd_); }
+
+void TControl::SetEnabled(bool enabled) {
+  if (hwnd_) EnableWindow(hwnd_, enabled ? TRUE : FALSE);
+}
+
+void TControl::SetTabStop(bool stop) {
+  if (!hwnd_ || def_.tabOrder < 0) return;
+  const LONG_PTR style = GetWindowLongPtrW(hwnd_, GWL_STYLE);
+  SetWindowLongPtrW(hwnd_, GWL_STYLE, stop ? (style | WS_TABSTOP) : (style & ~static_cast<LONG_PTR>(WS_TABSTOP)));
+}
+
+void TControl::Focus() {
+  if (hwnd_) SetFocus(hwnd_);
 }
 
 void TControl::BringToFront() {
@@ -114,18 +140,24 @@ void TControl::SetShowAccelChar(bool show) {
   Invalidate();
 }
 
-void TControl::SetBitmap(HBITMAP bitmap) {
-  if (bitmap_) DeleteObject(bitmap_);
-  bitmap_ = bitmap;
+void TControl::SetBitmap(win::GdiObject<HBITMAP> bitmap) {
+  ownedBitmap_ = std::move(bitmap);
+  shown_ = ownedBitmap_.get();
+  Invalidate();
+}
+
+void TControl::ShowBitmap(HBITMAP bitmap) {
+  ownedBitmap_.reset();
+  shown_ = bitmap;
   Invalidate();
 }
 
 // ---- TControlSet ------------------------------------------------------------------------
 
 TControlSet::TControlSet(HWND window, const layout::Form& form, int dpi)
-    : window_(window), dpi_(dpi) {
+    : window_(window), dpi_(dpi), form_(form) {
   windowBackground_ = ResolveColor(form.background, GetSysColor(COLOR_BTNFACE));
-  windowBrush_ = CreateSolidBrush(windowBackground_);
+  windowBrush_.reset(CreateSolidBrush(windowBackground_));
   windowFont_ = FontFor(form.font);
   const HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
   RegisterPanelClass(instance, PanelProc);
@@ -143,74 +175,120 @@ TControlSet::TControlSet(HWND window, const layout::Form& form, int dpi)
     c->textColor_ = ResolveColor(def.color, GetSysColor(COLOR_WINDOWTEXT));
     const COLORREF inherited = c->parent_ ? c->parent_->background_ : windowBackground_;
     c->background_ = ResolveColor(def.background, inherited);
-
-    if (layout::IsWindowed(def.kind)) {
-      const wchar_t* cls = nullptr;
-      DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (def.visible ? WS_VISIBLE : 0);
-      DWORD exStyle = 0;
-      int h = c->Height();
-      switch (def.kind) {
-        case layout::Kind::Panel: cls = kPanelClass; style |= WS_CLIPCHILDREN; break;
-        case layout::Kind::CheckBox: cls = WC_BUTTONW; style |= BS_AUTOCHECKBOX | WS_TABSTOP; break;
-        case layout::Kind::Button: cls = WC_BUTTONW; style |= BS_PUSHBUTTON | WS_TABSTOP; break;
-        case layout::Kind::Edit:
-          cls = WC_EDITW;
-          style |= ES_AUTOHSCROLL | WS_TABSTOP;
-          exStyle |= WS_EX_CLIENTEDGE;
-          break;
-        case layout::Kind::Combo:
-          cls = WC_COMBOBOXW;
-          style |= CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
-          h = Scale(def.height + 240);  // includes the drop-down list
-          break;
-        case layout::Kind::Progress: cls = PROGRESS_CLASSW; break;
-        default: break;
-      }
-      const HWND parentHwnd = c->parent_ ? c->parent_->hwnd_ : window_;
-      c->hwnd_ = CreateWindowExW(exStyle, cls, L"", style, c->Left(), c->Top(), c->Width(), h,
-                                 parentHwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id++)),
-                                 instance, nullptr);
-      SendMessageW(c->hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(c->font_), FALSE);
-      if (def.kind == layout::Kind::Panel) {
-        c->backgroundBrush_ = CreateSolidBrush(c->background_);
-        SetWindowLongPtrW(c->hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(c.get()));
-      } else if (def.kind == layout::Kind::Progress) {
-        SendMessageW(c->hwnd_, PBM_SETRANGE32, 0, def.max);
-      } else if (def.kind == layout::Kind::CheckBox && def.checked) {
-        SendMessageW(c->hwnd_, BM_SETCHECK, BST_CHECKED, 0);
-      }
-    } else {
-      c->Autosize();
-    }
+    if (layout::IsWindowed(def.kind)) CreateWindowed(*c, id++);
+    c->Autosize();
     byName_[def.name] = c.get();
     controls_.push_back(std::move(c));
   }
-  // Tab order follows the layout's numbers within each parent.
-  for (int order = 9; order >= 0; --order)
+  // Tab order follows the layout's numbers within each parent: the dialog manager walks the
+  // children in z-order.
+  for (int order = 20; order >= 0; --order)
     for (const auto& c : controls_)
-      if (c->hwnd_ && c->def_.tabOrder == order)
-        SetWindowPos(c->hwnd_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      if (c->hwnd_ && c->def_.tabOrder == order) c->BringToFront();
+}
+
+void TControlSet::CreateWindowed(TControl& c, int id) {
+  const layout::Control& def = c.def_;
+  const wchar_t* cls = WC_BUTTONW;
+  DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (def.visible ? WS_VISIBLE : 0);
+  DWORD exStyle = 0;
+  int h = c.Height();
+  switch (def.kind) {
+    case layout::Kind::Panel:
+      cls = kPanelClass;
+      style |= WS_CLIPCHILDREN;
+      exStyle |= WS_EX_CONTROLPARENT;  // Tab walks into the panel's own controls
+      break;
+    case layout::Kind::CheckBox: style |= BS_AUTOCHECKBOX; break;
+    case layout::Kind::Button: style |= BS_PUSHBUTTON; break;
+    case layout::Kind::PaintButton: case layout::Kind::Link: style |= BS_OWNERDRAW; break;
+    case layout::Kind::Edit:
+      cls = WC_EDITW;
+      style |= ES_AUTOHSCROLL;
+      exStyle |= WS_EX_CLIENTEDGE;
+      break;
+    case layout::Kind::Combo:
+      cls = WC_COMBOBOXW;
+      style |= CBS_DROPDOWNLIST | WS_VSCROLL;
+      h += Scale(kComboDropRows);
+      break;
+    case layout::Kind::Progress: cls = PROGRESS_CLASSW; break;
+    default: break;
+  }
+  if (def.tabOrder >= 0) style |= WS_TABSTOP;
+  const HWND parentHwnd = c.parent_ ? c.parent_->hwnd_ : window_;
+  const HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window_, GWLP_HINSTANCE));
+  c.hwnd_ = CreateWindowExW(exStyle, cls, L"", style, c.Left(), c.Top(), c.Width(), h, parentHwnd,
+                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+  SendMessageW(c.hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(c.font_), FALSE);
+  switch (def.kind) {
+    case layout::Kind::Panel:
+      c.backgroundBrush_.reset(CreateSolidBrush(c.background_));
+      SetWindowLongPtrW(c.hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&c));
+      break;
+    case layout::Kind::Progress: SendMessageW(c.hwnd_, PBM_SETRANGE32, 0, def.max); break;
+    case layout::Kind::CheckBox:
+      if (def.checked) SendMessageW(c.hwnd_, BM_SETCHECK, BST_CHECKED, 0);
+      break;
+    case layout::Kind::PaintButton: case layout::Kind::Link:
+      SetWindowSubclass(c.hwnd_, ButtonSubclassProc, kButtonSubclassId, reinterpret_cast<DWORD_PTR>(&c));
+      break;
+    default: break;
+  }
 }
 
 TControlSet::~TControlSet() {
-  for (auto& c : controls_)
-    if (c->hwnd_ && c->def_.kind == layout::Kind::Panel) SetWindowLongPtrW(c->hwnd_, GWLP_USERDATA, 0);
+  for (auto& c : controls_) {
+    if (!c->hwnd_) continue;
+    if (c->def_.kind == layout::Kind::Panel) SetWindowLongPtrW(c->hwnd_, GWLP_USERDATA, 0);
+    if (IsOwnerDrawn(c->def_.kind)) RemoveWindowSubclass(c->hwnd_, ButtonSubclassProc, kButtonSubclassId);
+  }
   controls_.clear();
-  for (auto& [key, font] : fonts_) DeleteObject(font);
-  if (windowBrush_) DeleteObject(windowBrush_);
+  ClearFonts();
+}
+
+void TControlSet::ClearFonts() {
+  fonts_.clear();
+  windowFont_ = nullptr;
 }
 
 HFONT TControlSet::FontFor(const layout::Font& f) {
   const std::string key = f.face + "|" + std::to_string(f.size) + "|" + (f.bold ? "b" : "") +
                           (f.underline ? "u" : "");
-  if (auto it = fonts_.find(key); it != fonts_.end()) return it->second;
+  if (auto it = fonts_.find(key); it != fonts_.end()) return it->second.get();
   // A negative height asks for the character height in pixels.
   HFONT font = CreateFontW(-Scale(f.size), 0, 0, 0, f.bold ? FW_BOLD : FW_NORMAL, FALSE,
                            f.underline ? TRUE : FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                           CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
-                           win::Wide(f.face).c_str());
-  fonts_[key] = font;
+                           CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, win::Wide(f.face).c_str());
+  fonts_[key].reset(font);
   return font;
+}
+
+HFONT TControlSet::PointFont(int points) {
+  const std::string key = form_.font.face + "|pt" + std::to_string(points);
+  if (auto it = fonts_.find(key); it != fonts_.end()) return it->second.get();
+  HFONT font = CreateFontW(-layout::PointsToPixels(points, dpi_), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                           DEFAULT_PITCH, win::Wide(form_.font.face).c_str());
+  fonts_[key].reset(font);
+  return font;
+}
+
+void TControlSet::Rescale(int dpi) {
+  // The old fonts stay alive until every control has its new one.
+  std::map<std::string, win::GdiObject<HFONT>> old;
+  old.swap(fonts_);
+  dpi_ = dpi;
+  windowFont_ = FontFor(form_.font);
+  for (auto& c : controls_) {
+    const layout::Control& def = c->def_;
+    c->font_ = FontFor(def.font);
+    if (c->hwnd_) SendMessageW(c->hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(c->font_), FALSE);
+    c->SetBounds(Scale(def.left), Scale(def.top), Scale(def.width), Scale(def.height));
+    c->Autosize();
+  }
+  old.clear();
+  InvalidateRect(window_, nullptr, TRUE);
 }
 
 TControl* TControlSet::Find(const std::string& name) const {
@@ -221,6 +299,7 @@ TControl* TControlSet::Find(const std::string& name) const {
 TControl& TControlSet::operator[](const std::string& name) const { return *byName_.at(name); }
 
 TControl* TControlSet::ByHwnd(HWND hwnd) const {
+  if (!hwnd) return nullptr;
   for (const auto& c : controls_)
     if (c->hwnd_ == hwnd) return c.get();
   return nullptr;
@@ -234,13 +313,13 @@ TControl* TControlSet::Hit(HWND surface, POINT p) const {
   return nullptr;
 }
 
-void TControlSet::Track(HWND surface, TControl* over) {
+void TControlSet::Track(HWND tracked, TControl* over) {
   if (over == hover_) return;
   TControl* old = hover_;
   hover_ = over;
   if (old && old->OnMouseLeave) old->OnMouseLeave();
   if (over) {
-    TRACKMOUSEEVENT tme{sizeof tme, TME_LEAVE, surface, 0};
+    TRACKMOUSEEVENT tme{sizeof tme, TME_LEAVE, tracked, 0};
     TrackMouseEvent(&tme);
     if (over->OnMouseEnter) over->OnMouseEnter();
   }
@@ -250,75 +329,59 @@ void TControlSet::PaintSurface(HWND surface, HDC target) {
   RECT client{};
   GetClientRect(surface, &client);
   // Drawn into memory first, so nothing flickers.
-  HDC dc = CreateCompatibleDC(target);
-  HBITMAP buffer = CreateCompatibleBitmap(target, client.right, client.bottom);
-  HGDIOBJ oldBitmap = SelectObject(dc, buffer);
+  win::MemoryDc dc = win::CreateMemoryDc(target);
+  win::GdiObject<HBITMAP> buffer(CreateCompatibleBitmap(target, client.right, client.bottom));
+  win::Selection bufferSel = win::Select(dc.get(), buffer.get());
 
   TControl* panel = surface == window_ ? nullptr : ByHwnd(surface);
-  HBRUSH bg = CreateSolidBrush(panel ? panel->background_ : windowBackground_);
-  FillRect(dc, &client, bg);
-  DeleteObject(bg);
-
-  SetBkMode(dc, TRANSPARENT);
+  paint::Shape(dc.get(), client, panel ? panel->background_ : windowBackground_);
+  SetBkMode(dc.get(), TRANSPARENT);
   for (const auto& c : controls_) {
     if (c->hwnd_ || !c->visible_ || c->Surface() != surface) continue;
     const RECT& r = c->bounds_;
     switch (c->def_.kind) {
-      case layout::Kind::Label: {
-        HGDIOBJ oldFont = SelectObject(dc, c->font_);
-        ::SetTextColor(dc, c->textColor_);
-        std::wstring w = win::Wide(c->text_);
-        RECT box = r;
-        UINT flags = DT_EXPANDTABS | (c->def_.centered ? DT_CENTER : DT_LEFT) |
-                     (c->showAccelChar_ ? 0 : DT_NOPREFIX);
-        if (c->def_.vcentered) flags |= DT_VCENTER | DT_SINGLELINE;
-        DrawTextW(dc, w.c_str(), static_cast<int>(w.size()), &box, flags);
-        SelectObject(dc, oldFont);
+      case layout::Kind::Label:
+        paint::Label(dc.get(), r, c->text_, c->font_, c->textColor_, TextAlign(c->def_), c->showAccelChar_);
         break;
-      }
-      case layout::Kind::Shape: {
-        HBRUSH b = CreateSolidBrush(c->background_);
-        FillRect(dc, &r, b);
-        DeleteObject(b);
-        break;
-      }
-      case layout::Kind::Image: {
-        if (!c->bitmap_) break;
-        BITMAP bm{};
-        GetObjectW(c->bitmap_, sizeof bm, &bm);
-        // Centred and fitted with its aspect ratio; made at the control's size it shows 1:1.
-        const int w = c->Width(), h = c->Height();
-        int dw = w, dh = h;
-        if (bm.bmWidth * h > bm.bmHeight * w) dh = MulDiv(bm.bmHeight, w, bm.bmWidth);
-        else dw = MulDiv(bm.bmWidth, h, bm.bmHeight);
-        HDC src = CreateCompatibleDC(dc);
-        HGDIOBJ old = SelectObject(src, c->bitmap_);
-        SetStretchBltMode(dc, HALFTONE);
-        StretchBlt(dc, r.left + (w - dw) / 2, r.top + (h - dh) / 2, dw, dh, src, 0, 0, bm.bmWidth,
-                   bm.bmHeight, SRCCOPY);
-        SelectObject(src, old);
-        DeleteDC(src);
-        break;
-      }
+      case layout::Kind::Shape: paint::Shape(dc.get(), r, c->background_); break;
+      case layout::Kind::Image: paint::Image(dc.get(), r, c->shown_); break;
       case layout::Kind::PaintBox: {
         if (!c->OnPaint) break;
-        const int saved = SaveDC(dc);
-        IntersectClipRect(dc, r.left, r.top, r.right, r.bottom);
-        SetViewportOrgEx(dc, r.left, r.top, nullptr);
-        const RECT local{0, 0, c->Width(), c->Height()};
-        c->OnPaint(dc, local);
-        RestoreDC(dc, saved);
+        const int saved = SaveDC(dc.get());
+        IntersectClipRect(dc.get(), r.left, r.top, r.right, r.bottom);
+        SetViewportOrgEx(dc.get(), r.left, r.top, nullptr);
+        c->OnPaint(TPaintArgs{dc.get(), RECT{0, 0, c->Width(), c->Height()}, false, false});
+        RestoreDC(dc.get(), saved);
         break;
       }
-      default:
-        break;
+      default: break;
     }
   }
-  if (surface == window_ && OnPaintWindow) OnPaintWindow(dc, client);
-  BitBlt(target, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
-  SelectObject(dc, oldBitmap);
-  DeleteObject(buffer);
-  DeleteDC(dc);
+  if (surface == window_ && OnPaintWindow) OnPaintWindow(dc.get(), client);
+  BitBlt(target, 0, 0, client.right, client.bottom, dc.get(), 0, 0, SRCCOPY);
+}
+
+void TControlSet::DrawItem(const DRAWITEMSTRUCT& item) {
+  TControl* c = ByHwnd(item.hwndItem);
+  if (!c) return;
+  const int w = item.rcItem.right - item.rcItem.left, h = item.rcItem.bottom - item.rcItem.top;
+  win::MemoryDc dc = win::CreateMemoryDc(item.hDC);
+  win::GdiObject<HBITMAP> buffer(CreateCompatibleBitmap(item.hDC, w, h));
+  win::Selection bufferSel = win::Select(dc.get(), buffer.get());
+  const RECT r{0, 0, w, h};
+  // The parent's background shows wherever the control paints nothing.
+  paint::Shape(dc.get(), r, c->parent_ ? c->parent_->background_ : windowBackground_);
+  SetBkMode(dc.get(), TRANSPARENT);
+  // The focus cue shows once the keyboard has been used, as on the system's own buttons.
+  const bool cuesHidden = (item.itemState & ODS_NOFOCUSRECT) ||
+                          (SendMessageW(item.hwndItem, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS);
+  const bool focusCue = (item.itemState & ODS_FOCUS) && !cuesHidden;
+  if (c->def_.kind == layout::Kind::Link) {
+    paint::Link(dc.get(), r, c->text_, c->font_, c->textColor_, TextAlign(c->def_), focusCue);
+  } else if (c->OnPaint) {
+    c->OnPaint(TPaintArgs{dc.get(), r, focusCue, (item.itemState & ODS_SELECTED) != 0});
+  }
+  BitBlt(item.hDC, item.rcItem.left, item.rcItem.top, w, h, dc.get(), 0, 0, SRCCOPY);
 }
 
 bool TControlSet::HandleSurfaceMessage(HWND surface, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
@@ -329,7 +392,7 @@ bool TControlSet::HandleSurfaceMessage(HWND surface, UINT msg, WPARAM wp, LPARAM
       return false;
     }
     case WM_MOUSELEAVE:
-      if (hover_ && hover_->Surface() == surface) Track(surface, nullptr);
+      if (hover_ && !hover_->hwnd_ && hover_->Surface() == surface) Track(surface, nullptr);
       return false;
     case WM_LBUTTONDOWN: case WM_RBUTTONDOWN: case WM_MBUTTONDOWN: {
       const POINT p{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
@@ -356,11 +419,17 @@ bool TControlSet::HandleSurfaceMessage(HWND surface, UINT msg, WPARAM wp, LPARAM
       return c != nullptr;
     }
     case WM_SETCURSOR: {
-      if (LOWORD(lp) != HTCLIENT || reinterpret_cast<HWND>(wp) != surface) return false;
-      POINT p{};
-      GetCursorPos(&p);
-      ScreenToClient(surface, &p);
-      TControl* c = Hit(surface, p);
+      if (LOWORD(lp) != HTCLIENT) return false;
+      const HWND over = reinterpret_cast<HWND>(wp);
+      TControl* c = nullptr;
+      if (over == surface) {
+        POINT p{};
+        GetCursorPos(&p);
+        ScreenToClient(surface, &p);
+        c = Hit(surface, p);
+      } else {
+        c = ByHwnd(over);  // a windowed control asks its parent first
+      }
       if (!c || !c->def_.handCursor) return false;
       SetCursor(LoadCursorW(nullptr, IDC_HAND));
       *result = TRUE;
@@ -372,13 +441,28 @@ bool TControlSet::HandleSurfaceMessage(HWND surface, UINT msg, WPARAM wp, LPARAM
       HDC dc = reinterpret_cast<HDC>(wp);
       ::SetTextColor(dc, child ? child->textColor_ : GetSysColor(COLOR_WINDOWTEXT));
       SetBkColor(dc, panel ? panel->background_ : windowBackground_);
-      *result = reinterpret_cast<LRESULT>(panel ? panel->backgroundBrush_ : windowBrush_);
+      *result = reinterpret_cast<LRESULT>(panel ? panel->backgroundBrush_.get() : windowBrush_.get());
+      return true;
+    }
+    case WM_DRAWITEM: {
+      const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
+      if (!item || item->CtlType != ODT_BUTTON || !ByHwnd(item->hwndItem)) return false;
+      DrawItem(*item);
+      *result = TRUE;
       return true;
     }
     case WM_COMMAND: {
       TControl* c = ByHwnd(reinterpret_cast<HWND>(lp));
-      if (!c || !c->OnChange) return false;
+      if (!c) return false;
       const WORD code = HIWORD(wp);
+      if (IsOwnerDrawn(c->def_.kind)) {
+        // A double click's second press is not a second click.
+        if (code != BN_CLICKED) return false;
+        if (c->OnClick) c->OnClick();
+        *result = 0;
+        return true;
+      }
+      if (!c->OnChange) return false;
       if ((code == BN_CLICKED && c->def_.kind != layout::Kind::Combo) ||
           (code == CBN_SELCHANGE && c->def_.kind == layout::Kind::Combo) ||
           (code == EN_CHANGE && c->def_.kind == layout::Kind::Edit)) {
@@ -391,6 +475,39 @@ bool TControlSet::HandleSurfaceMessage(HWND surface, UINT msg, WPARAM wp, LPARAM
     default:
       return false;
   }
+}
+
+LRESULT CALLBACK TControlSet::ButtonSubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
+                                                 DWORD_PTR data) {
+  auto* c = reinterpret_cast<TControl*>(data);
+  TControlSet* set = c->set_;
+  switch (msg) {
+    case WM_GETDLGCODE: {
+      // Enter presses the focused control itself rather than the dialog's default button.
+      const auto* m = reinterpret_cast<const MSG*>(lp);
+      if (m && m->message == WM_KEYDOWN && m->wParam == VK_RETURN) return DLGC_WANTMESSAGE | DLGC_BUTTON;
+      break;
+    }
+    case WM_KEYDOWN:
+      if (wp == VK_RETURN) {
+        SendMessageW(GetParent(hwnd), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(hwnd), BN_CLICKED),
+                     reinterpret_cast<LPARAM>(hwnd));
+        return 0;
+      }
+      break;
+    case WM_MOUSEMOVE:
+      set->Track(hwnd, c);
+      break;
+    case WM_MOUSELEAVE:
+      if (set->hover_ == c) set->Track(hwnd, nullptr);
+      break;
+    case WM_LBUTTONDBLCLK:
+      // Treated as a press, so a quick second click still shows the button pressed.
+      return DefSubclassProc(hwnd, WM_LBUTTONDOWN, wp, lp);
+    default:
+      break;
+  }
+  return DefSubclassProc(hwnd, msg, wp, lp);
 }
 
 LRESULT CALLBACK TControlSet::PanelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -407,7 +524,7 @@ LRESULT CALLBACK TControlSet::PanelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM l
   }
   LRESULT result = 0;
   if (set->HandleSurfaceMessage(hwnd, msg, wp, lp, &result)) return result;
-  // A press on a panel's bare background goes to the window (dragging the window).
+  // A press on a panel's bare background is the panel's own (dragging the window).
   if (panel->OnMouseDown && (msg == WM_LBUTTONDOWN || msg == WM_RBUTTONDOWN || msg == WM_MBUTTONDOWN)) {
     const int button = msg == WM_LBUTTONDOWN ? 0 : msg == WM_RBUTTONDOWN ? 1 : 2;
     panel->OnMouseDown(button, GET_X_LPARAM(lp), GET_Y_LPARAM(lp));

@@ -1,7 +1,12 @@
-// The window's controls, built from the layout resource.  Windowed kinds (panels, check box,
-// edit, list, buttons, progress bar) are real child windows; labels, images, paint boxes and
-// shapes are drawn by the surface they sit on (the window or a panel), so windowed controls
-// always cover them.
+// The window's controls, built from the layout resource.
+//
+// Windowed kinds are real child windows: panels, the check box, edit, list, push buttons and
+// progress bar, and the two kinds that must take the keyboard focus although they are drawn
+// by the program: painted buttons (owner-drawn push buttons that paint a capsule) and links
+// (owner-drawn push buttons that paint underlined text).  Both keep the system's button role,
+// so Tab reaches them, Enter and Space press them and their caption is their accessible name.
+// Labels, images, paint boxes and shapes have no window: the surface they sit on (the window
+// or a panel) draws them, double-buffered, so windowed controls always cover them.
 #pragma once
 
 #include <windows.h>
@@ -13,15 +18,25 @@
 #include <vector>
 
 #include "mainform/layout.h"
+#include "platform/win32.h"
 
 namespace qv {
 
 class TControlSet;
 
+// What a paint handler gets: a device context whose origin is the control's top-left corner.
+struct TPaintArgs {
+  HDC dc = nullptr;
+  RECT rect{};            // 0, 0, width, height
+  bool focusCue = false;  // focused while the keyboard cues are shown
+  bool pressed = false;   // held down with Space or the mouse
+};
+
 class TControl {
  public:
   const layout::Control& Definition() const { return def_; }
   const std::string& Name() const { return def_.name; }
+  layout::Kind Kind() const { return def_.kind; }
   HWND Hwnd() const { return hwnd_; }
   TControl* Parent() const { return parent_; }
 
@@ -34,28 +49,43 @@ class TControl {
   void SetBounds(int left, int top, int width, int height);
   void SetLeft(int left) { SetBounds(left, Top(), Width(), Height()); }
   void SetTop(int top) { SetBounds(Left(), top, Width(), Height()); }
+  // Place relative to the window's client area, through every parent panel.
+  RECT BoundsInWindow() const;
 
   const std::string& Text() const { return text_; }
-  void SetText(const std::string& text);  // auto-sized labels take their text's size
+  void SetText(const std::string& text);  // auto-sized kinds take their text's size
   bool Visible() const { return visible_; }
   // Visible and every parent visible.
   bool Showing() const;
   void SetVisible(bool visible);
+  // Windowed kinds only; drawn kinds are always enabled.
+  bool Enabled() const;
+  void SetEnabled(bool enabled);
+  // Whether Tab stops at the control (windowed kinds with a tab order).
+  void SetTabStop(bool stop);
+  void Focus();
   void BringToFront();
   void SetTextColor(COLORREF c);
+  COLORREF TextColor() const { return textColor_; }
+  COLORREF Background() const { return background_; }
   void SetShowAccelChar(bool show);
-  // Images: takes ownership of the bitmap (the previous one is freed).
-  void SetBitmap(HBITMAP bitmap);
+  // Images: an owned bitmap, or one that the caller keeps alive while it is shown.
+  void SetBitmap(win::GdiObject<HBITMAP> bitmap);
+  void ShowBitmap(HBITMAP bitmap);
+  HBITMAP Bitmap() const { return shown_; }
   HFONT Font() const { return font_; }
   void Invalidate();
 
-  // Events of drawn controls (paint boxes paint themselves through OnPaint).
+  // Events.  Drawn controls and links/painted buttons: click (left button released over the
+  // control, or Enter/Space on a focused windowed one), hover, mouse-down (button 0 left,
+  // 1 right, 2 middle; x, y relative to the control).  Paint boxes and painted buttons paint
+  // themselves through OnPaint.  Other windowed kinds: OnChange (check box click, list
+  // selection, push button click).
   std::function<void()> OnClick;
   std::function<void()> OnMouseEnter;
   std::function<void()> OnMouseLeave;
   std::function<void(int button, int x, int y)> OnMouseDown;
-  std::function<void(HDC dc, const RECT& r)> OnPaint;
-  // Windowed controls: button click / check box click / list selection / edit change.
+  std::function<void(const TPaintArgs&)> OnPaint;
   std::function<void()> OnChange;
 
   ~TControl();
@@ -73,8 +103,9 @@ class TControl {
   HFONT font_ = nullptr;
   COLORREF textColor_ = 0;
   COLORREF background_ = 0;
-  HBRUSH backgroundBrush_ = nullptr;
-  HBITMAP bitmap_ = nullptr;
+  win::GdiObject<HBRUSH> backgroundBrush_;
+  win::GdiObject<HBITMAP> ownedBitmap_;
+  HBITMAP shown_ = nullptr;
   void Autosize();
   HWND Surface() const;
 };
@@ -89,11 +120,18 @@ class TControlSet {
 
   TControl* Find(const std::string& name) const;
   TControl& operator[](const std::string& name) const;
+  const std::vector<std::unique_ptr<TControl>>& All() const { return controls_; }
   int Dpi() const { return dpi_; }
   int Scale(int length) const { return layout::Scale(length, dpi_); }
+  const layout::Form& Form() const { return form_; }
   COLORREF WindowBackground() const { return windowBackground_; }
   HFONT WindowFont() const { return windowFont_; }
-  HFONT FontFor(const layout::Font& f);
+  // The window font's face at `points` for the current DPI (cached).
+  HFONT PointFont(int points);
+
+  // Moves every control to its layout place at a new DPI, with fonts of that DPI.  Places
+  // computed at run time are the owner's to compute again afterwards.
+  void Rescale(int dpi);
 
   // Called by the window procedure of the window and of each panel.  Returns true when the
   // message was handled (result in *result).
@@ -106,18 +144,25 @@ class TControlSet {
  private:
   friend class TControl;
   static LRESULT CALLBACK PanelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  static LRESULT CALLBACK ButtonSubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
+                                             DWORD_PTR data);
   TControl* Hit(HWND surface, POINT p) const;
   TControl* ByHwnd(HWND hwnd) const;
-  void Track(HWND surface, TControl* over);
+  void Track(HWND tracked, TControl* over);
+  void CreateWindowed(TControl& c, int id);
+  void DrawItem(const DRAWITEMSTRUCT& item);
+  HFONT FontFor(const layout::Font& f);
+  void ClearFonts();
 
   HWND window_;
   int dpi_;
+  layout::Form form_;
   COLORREF windowBackground_;
-  HBRUSH windowBrush_ = nullptr;
+  win::GdiObject<HBRUSH> windowBrush_;
   HFONT windowFont_ = nullptr;
   std::vector<std::unique_ptr<TControl>> controls_;
   std::map<std::string, TControl*> byName_;
-  std::map<std::string, HFONT> fonts_;
+  std::map<std::string, win::GdiObject<HFONT>> fonts_;
   TControl* hover_ = nullptr;
   TControl* pressed_ = nullptr;
 };

@@ -1,4 +1,4 @@
-#include "mainform/images.h"
+#include "toolkit/images.h"
 
 #include <gdiplus.h>
 #include <objidl.h>
@@ -14,13 +14,14 @@
 
 namespace qv {
 
-HBITMAP LoadPngResource(const std::string& name, int width, int height, COLORREF background) {
+win::GdiObject<HBITMAP> LoadPngResource(const std::string& name, int width, int height, COLORREF background) {
   const auto bytes = win::RcData(nullptr, name);
   if (!bytes) throw std::runtime_error("Resource " + name + " not found");
-  IStream* stream = SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes->data()), static_cast<UINT>(bytes->size()));
+  win::ComPtr<IStream> stream(
+      SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes->data()), static_cast<UINT>(bytes->size())));
   if (!stream) throw std::runtime_error("Cannot read resource " + name);
-  std::unique_ptr<Gdiplus::Bitmap> image(Gdiplus::Bitmap::FromStream(stream));
-  stream->Release();
+  std::unique_ptr<Gdiplus::Bitmap> image(Gdiplus::Bitmap::FromStream(stream.get()));
+  stream.reset();
   if (!image || image->GetLastStatus() != Gdiplus::Ok || image->GetWidth() == 0)
     throw std::runtime_error("Cannot decode image resource " + name);
 
@@ -36,8 +37,8 @@ HBITMAP LoadPngResource(const std::string& name, int width, int height, COLORREF
     if (g.DrawImage(image.get(), r.x, r.y, r.w, r.h) != Gdiplus::Ok)
       throw std::runtime_error("Cannot draw image resource " + name);
   }
-  HBITMAP out = nullptr;
-  if (canvas.GetHBITMAP(bg, &out) != Gdiplus::Ok || !out)
+  win::GdiObject<HBITMAP> out;
+  if (canvas.GetHBITMAP(bg, out.put()) != Gdiplus::Ok || !out)
     throw std::runtime_error("Cannot create bitmap for " + name);
   return out;
 }

@@ -60,8 +60,27 @@ def start(wait=True, extra_env=None):
     return p
 
 
-def close(p, timeout=20):
+def message_box():
+    """The installer's open message box as a dict (caption, text, buttons, default), or None."""
+    r = tool("msgbox")
+    if r.returncode != 0:
+        return None
+    info = dict(l.split("=", 1) for l in r.stdout.splitlines() if "=" in l)
+    info["buttons"] = dict((int(b.split(":", 1)[0]), b.split(":", 1)[1]) for b in info["buttons"].split(",") if b)
+    return info
+
+
+def press(button_id):
+    """Ends the open message box with that button (IDOK 1, IDYES 6, IDNO 7)."""
+    return tool("msgbox-press", str(button_id)).returncode == 0
+
+
+def close(p, timeout=20, confirm=True):
+    """Asks the window to close and, when it asks whether to exit, answers Yes."""
     tool("close")
+    if confirm and wait_until(lambda: p.poll() is not None or message_box() is not None, timeout=10):
+        if p.poll() is None:
+            press(6)
     return p.wait(timeout=timeout)
 
 

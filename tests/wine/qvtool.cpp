@@ -5,6 +5,11 @@
 //   qvtool wait SECONDS              waits until the window exists
 //   qvtool close | minimize | restore
 //   qvtool tree                      class, text, visibility and rectangle of every child window
+//   qvtool msgbox                    the installer's open message box: caption, text, buttons
+//                                    (id:caption) and the default button; exit 1 when none
+//   qvtool msgbox-press ID           ends that message box as if button ID had been pressed
+//   qvtool ask COMMAND...            the installer's test channel (test builds): "controls",
+//                                    "state", "dpi N"; prints its answer
 //   qvtool hold PATH SECONDS         opens PATH exclusively and keeps it open
 //   qvtool resinfo EXE               version strings, manifest and icon group of EXE
 //   qvtool trust CERT.der            adds a CA certificate to the machine's Root store
@@ -144,6 +149,80 @@ int ResInfo(const std::wstring& exe) {
 
 }  // namespace
 
+// A visible dialog (message box, folder picker) of the installer's process.
+HWND FindInstallerDialog() {
+  HWND main = FindInstaller();
+  if (!main) return nullptr;
+  struct Search { DWORD pid; HWND found; } search{0, nullptr};
+  GetWindowThreadProcessId(main, &search.pid);
+  EnumWindows(
+      [](HWND h, LPARAM lp) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(lp);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(h, &pid);
+        if (pid == s->pid && IsWindowVisible(h) && ClassOf(h) == "#32770") {
+          s->found = h;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+int MessageBoxInfo() {
+  HWND box = FindInstallerDialog();
+  if (!box) return 1;
+  std::string text, buttons;
+  for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    const std::string cls = ClassOf(c);
+    if (cls == "Static" && GetDlgCtrlID(c) == 0xFFFF) text = WindowText(c);
+    if (cls == "Button" && IsWindowVisible(c))
+      buttons += (buttons.empty() ? "" : ",") + std::to_string(GetDlgCtrlID(c)) + ":" + WindowText(c);
+  }
+  const LRESULT def = SendMessageW(box, DM_GETDEFID, 0, 0);
+  Out("caption=" + WindowText(box) + "\ntext=" + text + "\nbuttons=" + buttons + "\ndefault=" +
+      std::to_string(HIWORD(def) == DC_HASDEFID ? LOWORD(def) : 0) + "\n");
+  return 0;
+}
+
+// The installer's test channel: a command by WM_COPYDATA, the answer by WM_COPYDATA back.
+constexpr ULONG_PTR kCommand = 0x51565443;
+constexpr ULONG_PTR kAnswer = 0x51565452;
+std::string g_answer;
+bool g_answered = false;
+
+LRESULT CALLBACK AnswerProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_COPYDATA) {
+    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lp);
+    if (data && data->dwData == kAnswer) {
+      g_answer.assign(static_cast<const char*>(data->lpData), data->cbData);
+      g_answered = true;
+      return TRUE;
+    }
+  }
+  return DefWindowProcW(h, msg, wp, lp);
+}
+
+int Ask(const std::string& command) {
+  HWND target = FindInstaller();
+  if (!target) return 1;
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = AnswerProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"QvToolAnswer";
+  RegisterClassW(&wc);
+  HWND self = CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  COPYDATASTRUCT data{kCommand, static_cast<DWORD>(command.size()), const_cast<char*>(command.data())};
+  DWORD_PTR ignored = 0;
+  if (!SendMessageTimeoutW(target, WM_COPYDATA, reinterpret_cast<WPARAM>(self), reinterpret_cast<LPARAM>(&data),
+                           SMTO_NORMAL, 10000, &ignored))
+    return 3;
+  if (!g_answered) return 2;
+  Out(g_answer);
+  return 0;
+}
+
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return 64;
   const std::wstring cmd = argv[1];
@@ -182,6 +261,18 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (cmd == L"resinfo" && argc > 2) return ResInfo(argv[2]);
+  if (cmd == L"msgbox") return MessageBoxInfo();
+  if (cmd == L"msgbox-press" && argc > 2) {
+    HWND box = FindInstallerDialog();
+    if (!box) return 1;
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(_wtoi(argv[2]), BN_CLICKED), 0);
+    return 0;
+  }
+  if (cmd == L"ask" && argc > 2) {
+    std::string command = Narrow(argv[2]);
+    for (int i = 3; i < argc; ++i) command += " " + Narrow(argv[i]);
+    return Ask(command);
+  }
   if (cmd == L"trust" && argc > 2) {
     // The local-machine store takes the certificate without the confirmation dialog that the
     // current user's Root store would show.
