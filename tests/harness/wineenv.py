@@ -9,6 +9,7 @@ minute after its last client.
 """
 import json
 import os
+import re
 import shutil
 import signal
 import socket
@@ -187,6 +188,54 @@ def unix_to_windows(path):
         return "Z:" + str(p).replace("/", "\\")
 
 
+def windows_to_unix(path):
+    """The Unix path of a "C:\\..." (inside the prefix) or "Z:\\..." path."""
+    drive, rest = path[:2].upper(), path[2:].replace("\\", "/").lstrip("/")
+    if drive == "C:":
+        return drive_c() / rest
+    if drive == "Z:":
+        return Path("/") / rest
+    raise ValueError(f"no Unix path for {path!r}")
+
+
+# ---- URL handlers --------------------------------------------------------------------------
+# Wine's shell32 opens a URL with the command under HKCR\<scheme>\shell\open\command, which
+# is HKLM\Software\Classes in Wine 8: HKCU\Software\Classes is not merged in, so a per-user
+# registration alone would not be seen.  The prefix's default is winebrowser.exe.
+
+def url_handler(scheme):
+    """The command that opens `scheme` URLs in the prefix, or None."""
+    r = run("reg", "query", rf"HKCR\{scheme}\shell\open\command", "/ve")
+    for line in r.stdout.splitlines():
+        m = re.match(r"^\s+\(Default\)\s+REG_(?:EXPAND_)?SZ\s+(.*)$", line)
+        if m:
+            return m.group(1)
+    return None
+
+
+def register_url_handler(exe, schemes=("http", "https")):
+    """Makes `exe` (a Unix path, or a Windows one) open URLs of these schemes in the prefix, with
+    the URL as its one argument.  Returns the commands it replaced, for restore_url_handlers."""
+    win = exe if re.match(r"^[A-Za-z]:\\", str(exe)) else unix_to_windows(exe)
+    previous = {}
+    for scheme in schemes:
+        previous[scheme] = url_handler(scheme)
+        _set_url_command(scheme, f'"{win}" "%1"')
+    return previous
+
+
+def restore_url_handlers(previous):
+    for scheme, command in previous.items():
+        if command is not None:
+            _set_url_command(scheme, command)
+
+
+def _set_url_command(scheme, command):
+    r = run("reg", "add", rf"HKCR\{scheme}\shell\open\command", "/ve", "/d", command, "/f")
+    if r.returncode != 0 or url_handler(scheme) != command:
+        raise RuntimeError(f"could not register {command} for {scheme} URLs: {r.stdout}{r.stderr}")
+
+
 class Result:
     def __init__(self, returncode, stdout, stderr):
         self.returncode, self.stdout, self.stderr = returncode, stdout, stderr
@@ -202,7 +251,11 @@ def run(exe, *args, timeout=60, extra_env=None, cwd=None, isolated_network=False
         p.kill()
         p.wait()
         raise
-    return Result(rc, p.read_stdout(), p.read_stderr())
+    try:
+        return Result(rc, p.read_stdout(), p.read_stderr())
+    finally:
+        p._out.close()
+        p._err.close()
 
 
 class Spawned(subprocess.Popen):
