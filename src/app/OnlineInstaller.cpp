@@ -56,8 +56,9 @@ void RunApplication(HINSTANCE instance, int showCommand) {
     form->Show(showCommand);
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-      // Tab and the arrow keys move between the window's controls.
-      if (IsDialogMessageW(form->Handle(), &msg)) continue;
+      form->PreTranslateMessage(msg);
+      // Tab and the arrow keys move between the window's controls, Esc closes.
+      if (form->Handle() && IsDialogMessageW(form->Handle(), &msg)) continue;
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }

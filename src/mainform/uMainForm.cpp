@@ -209,6 +209,11 @@ void TfrmMain::BindEvents() {
   FRetryTimer->OnTimer = [this] { RetryTimerFired(); };
 }
 
+void TfrmMain::PreTranslateMessage(const MSG& msg) {
+  // Focus cues stay hidden until the keyboard is used, as in the system's own dialogs.
+  if ((msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) && FControls) FControls->ShowFocusCues();
+}
+
 void TfrmMain::Show(int showCommand) {
   ShowWindow(FHandle, showCommand);
   UpdateWindow(FHandle);
@@ -244,8 +249,6 @@ void TfrmMain::FormCreate() {
   lblDetail->SetText("");
 
   ApplyLanguage();
-  // Focus cues stay hidden until the keyboard is used, as in every dialog of the system.
-  SendMessageW(FHandle, WM_CHANGEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS | UISF_HIDEACCEL), 0);
   LogFmt("UI: ready, language=%s, default dir=%s", {CurrentStrings().LangName, edtLocation->Text()});
   TrackEvent(events::kSetupRun, "");
 }

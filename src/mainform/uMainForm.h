@@ -36,6 +36,8 @@ class TfrmMain {
 
   HWND Handle() const { return FHandle; }
   void Show(int showCommand);
+  // The message loop hands every message here before the dialog manager sees it.
+  void PreTranslateMessage(const MSG& msg);
 
  private:
   explicit TfrmMain(HINSTANCE instance) : FInstance(instance) {}

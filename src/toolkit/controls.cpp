@@ -291,6 +291,13 @@ void TControlSet::Rescale(int dpi) {
   InvalidateRect(window_, nullptr, TRUE);
 }
 
+void TControlSet::ShowFocusCues() {
+  if (focusCues_) return;
+  focusCues_ = true;
+  for (auto& c : controls_)
+    if (c->hwnd_ && IsOwnerDrawn(c->def_.kind)) c->Invalidate();
+}
+
 TControl* TControlSet::Find(const std::string& name) const {
   auto it = byName_.find(name);
   return it == byName_.end() ? nullptr : it->second;
@@ -373,9 +380,7 @@ void TControlSet::DrawItem(const DRAWITEMSTRUCT& item) {
   paint::Shape(dc.get(), r, c->parent_ ? c->parent_->background_ : windowBackground_);
   SetBkMode(dc.get(), TRANSPARENT);
   // The focus cue shows once the keyboard has been used, as on the system's own buttons.
-  const bool cuesHidden = (item.itemState & ODS_NOFOCUSRECT) ||
-                          (SendMessageW(item.hwndItem, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS);
-  const bool focusCue = (item.itemState & ODS_FOCUS) && !cuesHidden;
+  const bool focusCue = (item.itemState & ODS_FOCUS) && !(item.itemState & ODS_NOFOCUSRECT) && focusCues_;
   if (c->def_.kind == layout::Kind::Link) {
     paint::Link(dc.get(), r, c->text_, c->font_, c->textColor_, TextAlign(c->def_), focusCue);
   } else if (c->OnPaint) {

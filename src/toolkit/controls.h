@@ -129,6 +129,10 @@ class TControlSet {
   // The window font's face at `points` for the current DPI (cached).
   HFONT PointFont(int points);
 
+  // Painted buttons and links show where the focus is once the keyboard has been used (the
+  // window calls this on the first key), never after mouse clicks alone.
+  void ShowFocusCues();
+
   // Moves every control to its layout place at a new DPI, with fonts of that DPI.  Places
   // computed at run time are the owner's to compute again afterwards.
   void Rescale(int dpi);
@@ -165,6 +169,7 @@ class TControlSet {
   std::map<std::string, win::GdiObject<HFONT>> fonts_;
   TControl* hover_ = nullptr;
   TControl* pressed_ = nullptr;
+  bool focusCues_ = false;
 };
 
 COLORREF ToColorRef(uint32_t rgb);
