@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <exception>
+
+#include "app/uLogger.h"
 
 namespace qv::ui {
 namespace {
@@ -13,6 +16,17 @@ constexpr wchar_t kClassName[] = L"QuorvelUiDispatch";
 std::atomic<HWND> g_window{nullptr};
 std::atomic<DWORD> g_threadId{0};
 
+// A call's failure must not unwind through the system's message dispatch; it is logged.
+void RunLogged(const std::function<void()>& fn) {
+  try {
+    fn();
+  } catch (const std::exception& e) {
+    LogFmt("UI: error in a call from a worker thread: %s", {e.what()});
+  } catch (...) {
+    Log("UI: error in a call from a worker thread");
+  }
+}
+
 struct Call {
   const std::function<void()>* fn;
   bool ran;
@@ -21,10 +35,7 @@ struct Call {
 LRESULT CALLBACK DispatchProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == kRunMessage) {
     auto* call = reinterpret_cast<Call*>(lp);
-    try {
-      (*call->fn)();
-    } catch (...) {
-    }
+    RunLogged(*call->fn);
     call->ran = true;
     return 1;
   }
@@ -55,10 +66,7 @@ bool IsUiThread() { return g_threadId.load() == GetCurrentThreadId(); }
 
 bool RunOnUiThread(const std::function<void()>& fn) {
   if (IsUiThread()) {
-    try {
-      fn();
-    } catch (...) {
-    }
+    RunLogged(fn);
     return true;
   }
   HWND h = g_window.load();

@@ -18,8 +18,8 @@ void InitUiThread();
 void ShutdownUiThread();
 
 // Runs `fn` on the UI thread and returns once it has returned: true when it ran.  Called on the
-// UI thread itself it runs `fn` directly.  Exceptions thrown by `fn` are swallowed on the UI
-// thread (handlers must not let errors escape; this is the last line of defence).
+// UI thread itself it runs `fn` directly.  An exception thrown by `fn` is logged and stops on the
+// UI thread (handlers must not let errors escape; this is the last line of defence).
 bool RunOnUiThread(const std::function<void()>& fn);
 
 bool IsUiThread();

@@ -99,3 +99,116 @@ TEST(Layout, FitsImagesCentredWithAspectKept) {
     EXPECT_EQ(r.h, c.out.h) << c.iw << "x" << c.ih << " in " << c.w << "x" << c.h;
   }
 }
+
+TEST(Layout, RunTimeLengthsScaleByThePercentage) {
+  struct Case { int length, dpi, out; };
+  const Case cases[] = {{16, 96, 16}, {16, 144, 24}, {5, 144, 8} /* 7.5 */, {20, 120, 25}, {3, 144, 5} /* 4.5 */,
+                        {5, 110, 6} /* 115 % */};
+  for (const auto& c : cases) EXPECT_EQ(ScaleLength(c.length, c.dpi), c.out) << c.length << " @ " << c.dpi;
+  EXPECT_EQ(ScalePercent(96), 100);
+  EXPECT_EQ(ScalePercent(144), 150);
+  EXPECT_EQ(ScalePercent(110), 115);
+  // The painted buttons' 13 pt caption.
+  EXPECT_EQ(PointsToPixels(13, 96), 17);
+  EXPECT_EQ(PointsToPixels(13, 144), 26);
+  EXPECT_EQ(PointsToPixels(13, 120), 22);
+}
+
+TEST(Layout, SettingsPanelExtendsTheWindowByItsHeightAndOneRow) {
+  const Form form = Parse(ShippedLayout());
+  const Control* panel = nullptr;
+  for (const Control& c : form.controls)
+    if (c.name == "pnlSettings") panel = &c;
+  ASSERT_NE(panel, nullptr);
+  EXPECT_EQ(ExtendedClientHeight(Scale(panel->top, 96), Scale(panel->height, 96)), 517);
+  EXPECT_EQ(Scale(form.height, 144), 552);
+  EXPECT_EQ(ExtendedClientHeight(Scale(panel->top, 144), Scale(panel->height, 144)), 775);
+}
+
+TEST(Layout, CapsuleArcsSpanTheBoxWithHalfCircleEnds) {
+  const auto even = CapsuleArcs(240, 48, 24);
+  const Arc evenWant[] = {{0, 0, 48, 180, 90}, {191, 0, 48, 270, 90}, {191, -1, 48, 0, 90}, {0, -1, 48, 90, 90}};
+  const auto odd = CapsuleArcs(240, 47, 23);  // radius = height div 2: d is one short of the height
+  const Arc oddWant[] = {{0, 0, 46, 180, 90}, {193, 0, 46, 270, 90}, {193, 0, 46, 0, 90}, {0, 0, 46, 90, 90}};
+  for (int i = 0; i < 4; ++i) {
+    for (const auto& [got, want] : {std::pair{even[i], evenWant[i]}, std::pair{odd[i], oddWant[i]}}) {
+      EXPECT_EQ(got.x, want.x) << i;
+      EXPECT_EQ(got.y, want.y) << i;
+      EXPECT_EQ(got.d, want.d) << i;
+      EXPECT_EQ(got.start, want.start) << i;
+      EXPECT_EQ(got.sweep, want.sweep) << i;
+    }
+  }
+}
+
+TEST(Layout, DotHitTestTruncatesTowardZero) {
+  struct Case { int x, boxWidth, dot; };
+  const Case cases[] = {
+      {2, 60, 0},  {0, 60, 0},   {17, 60, 0}, {18, 60, 1}, {58, 60, 3}, {65, 60, 3}, {66, 60, -1},
+      {-13, 60, 0},   // 15 px left of the first dot: -15 / 16 truncates to 0
+      {-14, 60, -1},  // 16 px left: -1
+      {2, 90, 0},     // 144 DPI: x0 = 17, the box reaches 15 px left of the first dot
+      {1, 90, -1},  {80, 90, 3}, {81, 90, -1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DotAt(c.x, c.boxWidth, 4), c.dot) << "x=" << c.x << " box=" << c.boxWidth;
+  EXPECT_EQ(DotOrigin(60, 14, 4).x0, 2);
+  EXPECT_EQ(DotOrigin(60, 14, 4).y0, 3);
+  EXPECT_EQ(DotOrigin(90, 21, 4).x0, 17);
+  EXPECT_EQ(DotOrigin(90, 21, 4).y0, 6);
+}
+
+TEST(Layout, BannerAndFinishViewPlaces) {
+  // 96 DPI: title at 8, picture area 12,33 614 x 241, dots at 277.
+  const BannerPlaces b96 = BannerLayout(638, 295, 22, 14, 96);
+  EXPECT_EQ(b96.titleTop, 8);
+  EXPECT_EQ(b96.dotsTop, 277);
+  EXPECT_EQ(b96.imageLeft, 12);
+  EXPECT_EQ(b96.imageTop, 33);
+  EXPECT_EQ(b96.imageWidth, 614);
+  EXPECT_EQ(b96.imageHeight, 241);
+  // 144 DPI, from the scaled banner (957 x 443), title (33) and dots (21).
+  const BannerPlaces b144 = BannerLayout(957, 443, 33, 21, 144);
+  EXPECT_EQ(b144.titleTop, 12);
+  EXPECT_EQ(b144.dotsTop, 416);
+  EXPECT_EQ(b144.imageLeft, 18);
+  EXPECT_EQ(b144.imageTop, 50);
+  EXPECT_EQ(b144.imageWidth, 921);
+  EXPECT_EQ(b144.imageHeight, 362);
+
+  // The finish view's offsets are device pixels at every DPI; halves truncate toward zero.
+  const FinishPlaces f96 = FinishLayout(638, 96, 96, 640, 30, 240);
+  EXPECT_EQ(f96.imageLeft, 271);
+  EXPECT_EQ(f96.imageTop, 58);
+  EXPECT_EQ(f96.nameLeft, -1);
+  EXPECT_EQ(f96.nameTop, 170);
+  EXPECT_EQ(f96.buttonLeft, 199);
+  EXPECT_EQ(f96.buttonTop, 224);
+  const FinishPlaces f144 = FinishLayout(957, 144, 144, 960, 45, 360);
+  EXPECT_EQ(f144.imageTop, 58);
+  EXPECT_EQ(f144.nameLeft, -1);
+  EXPECT_EQ(f144.nameTop, 58 + 144 + 16);
+  EXPECT_EQ(f144.buttonTop, 58 + 144 + 16 + 45 + 24);
+}
+
+TEST(Layout, AcceptLineFollowsTheMeasuredWidths) {
+  const AcceptLine a = LayoutAcceptLine(24, 108, 20, 5, 74, 20);
+  EXPECT_EQ(a.checkWidth, 128);
+  EXPECT_EQ(a.privacyLeft, 157);
+  EXPECT_EQ(a.andLeft, 236);
+  EXPECT_EQ(a.licenseLeft, 261);
+}
+
+TEST(Layout, BrowseAppendsTheProductFolderUnlessItIsTheLastComponent) {
+  struct Case { const char* chosen; const char* out; };
+  const Case cases[] = {
+      {"C:\\Games\\Quorvel", "C:\\Games\\Quorvel"},
+      {"C:\\Games\\QUORVEL", "C:\\Games\\QUORVEL"},
+      {"C:\\Games\\Quorvel\\", "C:\\Games\\Quorvel\\"},
+      {"C:\\Games", "C:\\Games\\Quorvel"},
+      {"C:\\Games\\Quorvel2", "C:\\Games\\Quorvel2\\Quorvel"},
+      {"C:\\Games\\MyQuorvel", "C:\\Games\\MyQuorvel\\Quorvel"},
+      {"D:\\", "D:\\Quorvel"},
+      {"\\\\server\\share\\quorvel", "\\\\server\\share\\quorvel"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(WithProductFolder(c.chosen, "Quorvel"), c.out) << c.chosen;
+}
