@@ -45,7 +45,9 @@ void WaitForCancelledDownload(DWORD timeoutMs) {
   if (TDownloadThread::Running() > 0) Log("UI: download worker still stopping at exit");
 }
 
-void RunApplication(HINSTANCE instance, int showCommand) {
+// The exit code of the run: 0, or 1 when the window could not be made.
+int RunApplication(HINSTANCE instance, int showCommand) {
+  int exitCode = 0;
   const INITCOMMONCONTROLSEX icc{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&icc);
   // The folder picker is a COM object of this (user-interface) thread.
@@ -64,10 +66,12 @@ void RunApplication(HINSTANCE instance, int showCommand) {
     }
   } catch (const std::exception& e) {
     LogFmt("UI: cannot create the window: %s", {e.what()});
+    exitCode = 1;
   }
   WaitForCancelledDownload(2000);
   ui::ShutdownUiThread();
   if (SUCCEEDED(com)) CoUninitialize();
+  return exitCode;
 }
 
 }  // namespace
@@ -82,12 +86,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   InitClientId();
 
   // One copy per logon.  The handle is held until the process ends.
-  HANDLE mutex = CreateMutexW(nullptr, TRUE, win::Wide(brand::kSingleInstanceMutex).c_str());
-  const bool alreadyRunning = mutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS;
+  // The error is taken at once: freeing the name's buffer may change it.
+  const std::wstring mutexName = win::Wide(brand::kSingleInstanceMutex);
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, mutexName.c_str());
+  const DWORD mutexError = GetLastError();
+  const bool alreadyRunning = mutex == nullptr || mutexError == ERROR_ALREADY_EXISTS;
+  int exitCode = 0;
   if (alreadyRunning) {
     ActivateRunningCopy();
   } else {
-    RunApplication(instance, showCommand);
+    exitCode = RunApplication(instance, showCommand);
   }
 
   // Event threads still under way are not waited for: they find a closed log.
@@ -95,5 +103,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   if (gdiplusOk) Gdiplus::GdiplusShutdown(gdiplusToken);
   ClearSlideCaptions();
   LoggerFinalize();
-  return 0;
+  return exitCode;
 }

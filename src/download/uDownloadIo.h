@@ -69,6 +69,7 @@ struct THttpSettings {
   std::string UserAgent;
   int ConnectTimeoutMs = 0;   // name resolution and connecting
   int ResponseTimeoutMs = 0;  // every wait for data from the server
+  int SendTimeoutMs = 0;      // sending the request
   int MaxRedirects = 5;
 };
 

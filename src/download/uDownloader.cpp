@@ -105,6 +105,7 @@ void TDownloadThread::Execute() {
     settings.UserAgent = std::string(brand::kUserAgent);
     settings.ConnectTimeoutMs = kConnectTimeoutMs;
     settings.ResponseTimeoutMs = kResponseTimeoutMs;
+    settings.SendTimeoutMs = kSendTimeoutMs;
     settings.MaxRedirects = 5;
     http = FServices.CreateHttp(settings);
 

@@ -72,6 +72,7 @@ class TDownloadThread {
 
   static constexpr int kConnectTimeoutMs = 15000;
   static constexpr int kResponseTimeoutMs = 30000;
+  static constexpr int kSendTimeoutMs = 60000;
   static constexpr uint32_t kProgressIntervalMs = 100;
 
  private:

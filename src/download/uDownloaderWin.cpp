@@ -127,6 +127,7 @@ class WinHttpTransport final : public dl::IHttpTransport {
     SetTimeout(WINHTTP_OPTION_CONNECT_TIMEOUT, settings.ConnectTimeoutMs);
     SetTimeout(WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, settings.ResponseTimeoutMs);
     SetTimeout(WINHTTP_OPTION_RECEIVE_TIMEOUT, settings.ResponseTimeoutMs);
+    SetTimeout(WINHTTP_OPTION_SEND_TIMEOUT, settings.SendTimeoutMs);
   }
 
   std::unique_ptr<dl::IHttpExchange> Send(const std::string& url, const dl::THeaders& headers) override {

@@ -311,7 +311,6 @@ void TfrmMain::FormDpiChanged(int dpi, const RECT* suggested) {
   LoadImages();
   LayoutBanner();
   imgSlide->ShowBitmap(FSlides[static_cast<size_t>(FSlideIndex)].get());
-  PlaceSettingsLink();
   LayoutAcceptLine();
   SetInstallStatus(lblInst1->Text(), lblInstPct->Text());
   if (pnlFinishView->Visible()) ShowFinishView();
@@ -323,6 +322,8 @@ void TfrmMain::FormDpiChanged(int dpi, const RECT* suggested) {
   GetWindowRect(FHandle, &now);
   const POINT at = suggested ? POINT{suggested->left, suggested->top} : POINT{now.left, now.top};
   SetWindowPos(FHandle, nullptr, at.x, at.y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+  // The settings link keeps its margin from the new client width, so only now that it exists.
+  PlaceSettingsLink();
   InvalidateRect(FHandle, nullptr, TRUE);
 }
 

@@ -288,6 +288,7 @@ TEST(DownloadWorker, FreshDownloadWithLength) {
   EXPECT_EQ(f.script->settings.UserAgent, "OnlineInstaller/1.0");
   EXPECT_EQ(f.script->settings.ConnectTimeoutMs, 15000);
   EXPECT_EQ(f.script->settings.ResponseTimeoutMs, 30000);
+  EXPECT_EQ(f.script->settings.SendTimeoutMs, 60000);  // the client default the worker relies on, not WinHTTP's 30 s
   EXPECT_EQ(f.script->settings.MaxRedirects, 5);
   ASSERT_EQ(f.script->requests.size(), 1u);
   EXPECT_TRUE(f.script->requests[0].second.empty());

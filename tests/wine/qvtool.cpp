@@ -8,10 +8,13 @@
 //   qvtool msgbox                    the installer's open message box: caption, text, buttons
 //                                    (id:caption) and the default button; exit 1 when none
 //   qvtool msgbox-press ID           ends that message box as if button ID had been pressed
+//   qvtool endsession                asks the installer window whether the session may end
+//                                    (WM_QUERYENDSESSION, log-off); prints answer=0 or 1
 //   qvtool ask COMMAND...            the installer's test channel (test builds): "controls",
 //                                    "state", "dpi N"; prints its answer
 //   qvtool hold PATH SECONDS         opens PATH exclusively and keeps it open
 //   qvtool resinfo EXE               version strings, manifest and icon group of EXE
+//   qvtool setres EXE NAME FILE      replaces the RCDATA resource NAME of EXE with FILE's bytes
 //   qvtool trust CERT.der            adds a CA certificate to the machine's Root store
 #include <windows.h>
 
@@ -261,11 +264,34 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (cmd == L"resinfo" && argc > 2) return ResInfo(argv[2]);
+  if (cmd == L"setres" && argc > 4) {
+    HANDLE f = CreateFileW(argv[4], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return 2;
+    std::vector<BYTE> bytes(GetFileSize(f, nullptr));
+    DWORD got = 0;
+    ReadFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+    CloseHandle(f);
+    HANDLE update = BeginUpdateResourceW(argv[2], FALSE);
+    if (!update) return 3;
+    const BOOL ok = UpdateResourceW(update, RT_RCDATA, argv[3], MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+                                    bytes.data(), got);
+    return EndUpdateResourceW(update, !ok) && ok ? 0 : 4;
+  }
   if (cmd == L"msgbox") return MessageBoxInfo();
   if (cmd == L"msgbox-press" && argc > 2) {
     HWND box = FindInstallerDialog();
     if (!box) return 1;
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(_wtoi(argv[2]), BN_CLICKED), 0);
+    return 0;
+  }
+  if (cmd == L"endsession") {
+    HWND h = FindInstaller();
+    if (!h) return 1;
+    // Sent, as Windows sends it: the answer is the window's own.  An exit question the window
+    // may show keeps it waiting, hence the time-out.
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutW(h, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 20000, &answer)) return 3;
+    Out("answer=" + std::to_string(answer) + "\n");
     return 0;
   }
   if (cmd == L"ask" && argc > 2) {

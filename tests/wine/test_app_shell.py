@@ -1,8 +1,11 @@
 """The installer as a program: start-up lines, single instance, exit, and a log that another
 process holds open."""
+import shutil
 import subprocess
+import tempfile
 import time
 import unittest
+from pathlib import Path
 
 import installer
 import wineenv
@@ -86,6 +89,26 @@ class AppShell(unittest.TestCase):
             holder.kill()
             holder.wait()
         self.assertEqual(installer.log_path().read_bytes(), before)
+
+
+    def test_a_start_that_cannot_make_the_window_ends_with_an_error_code(self):
+        # A damaged program file: the window layout is not readable.
+        work = Path(tempfile.mkdtemp(prefix="qv-damaged-"))
+        try:
+            exe = work / "quorvel-setup.exe"
+            shutil.copy(installer.EXE, exe)
+            (work / "layout.json").write_text("{ not a layout")
+            r = installer.tool("setres", wineenv.unix_to_windows(exe), "TFRMMAIN",
+                               wineenv.unix_to_windows(work / "layout.json"))
+            self.assertEqual(r.returncode, 0, "could not damage the copy")
+            result = wineenv.run(exe, timeout=30)
+            self.assertEqual(result.returncode, 1)
+            _, lines = installer.read_log()
+            self.assertTrue(any(l.startswith("UI: cannot create the window: layout: not JSON") for l in lines), lines)
+            self.assertEqual(lines[-1], EXIT)
+            self.assertIsNone(installer.window_state())
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":
