@@ -15,6 +15,7 @@
 #include "l10n/uLang.h"
 #include "download/uDownloader.h"
 #include "mainform/uMainForm.h"
+#include "platform/dll_search.h"
 #include "platform/ui_thread.h"
 #include "platform/win32.h"
 
@@ -77,6 +78,8 @@ int RunApplication(HINSTANCE instance, int showCommand) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+  // Before anything can load a DLL.
+  win::RestrictDllSearch();
   // Services, in order; they end in reverse order below.
   LoggerStartup();
   LoadSlideCaptions();

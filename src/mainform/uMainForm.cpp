@@ -386,6 +386,18 @@ LRESULT TfrmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_ENDSESSION:
       if (wp) DestroyWindow(FHandle);
       return 0;
+    case WM_ACTIVATE:
+      // A plain window takes the focus itself when it is activated again (after a message box,
+      // the folder picker or another program); the control that had it gets it back instead.
+      if (LOWORD(wp) == WA_INACTIVE) {
+        const HWND focus = GetFocus();
+        FFocusBeforeDeactivate = focus && IsChild(FHandle, focus) ? focus : nullptr;
+      } else if (!HIWORD(wp) && FFocusBeforeDeactivate && IsWindow(FFocusBeforeDeactivate) &&
+                 IsWindowVisible(FFocusBeforeDeactivate) && IsWindowEnabled(FFocusBeforeDeactivate)) {
+        SetFocus(FFocusBeforeDeactivate);
+        return 0;
+      }
+      break;
     case WM_DPICHANGED:
       FormDpiChanged(LOWORD(wp), reinterpret_cast<const RECT*>(lp));
       return 0;

@@ -185,6 +185,8 @@ class TfrmMain {
   std::unique_ptr<TTimer> FRetryTimer;
   int64_t FPendingResumeFrom = 0;
   bool FActivityHeld = false;
+  // The control that had the keyboard focus when the window was last deactivated.
+  HWND FFocusBeforeDeactivate = nullptr;
 };
 
 }  // namespace qv

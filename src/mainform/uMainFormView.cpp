@@ -184,8 +184,10 @@ void TfrmMain::btnBrowseClick() {
   win::ComPtr<IFileOpenDialog> dialog;
   if (SUCCEEDED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,
                                  reinterpret_cast<void**>(dialog.put())))) {
-    dialog->SetTitle(win::Wide(CurrentStrings().SelectFolder).c_str());
+    // Options first: some implementations of the dialog give a folder picker a title of their
+    // own when FOS_PICKFOLDERS is set, which would replace ours.
     dialog->SetOptions(FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST);
+    dialog->SetTitle(win::Wide(CurrentStrings().SelectFolder).c_str());
     const std::wstring current = win::Wide(edtLocation->Text());
     const DWORD attributes = GetFileAttributesW(current.c_str());
     if (!current.empty() && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {

@@ -467,6 +467,12 @@ bool TControlSet::HandleSurfaceMessage(HWND surface, UINT msg, WPARAM wp, LPARAM
         *result = 0;
         return true;
       }
+      if (code == EN_CHANGE && c->def_.kind == layout::Kind::Edit) {
+        // What the user types is the control's text: the owner reads Text(), never the window.
+        std::wstring typed(static_cast<size_t>(GetWindowTextLengthW(c->hwnd_)) + 1, L'\0');
+        typed.resize(static_cast<size_t>(GetWindowTextW(c->hwnd_, typed.data(), static_cast<int>(typed.size()))));
+        c->text_ = win::Narrow(typed);
+      }
       if (!c->OnChange) return false;
       if ((code == BN_CLICKED && c->def_.kind != layout::Kind::Combo) ||
           (code == CBN_SELCHANGE && c->def_.kind == layout::Kind::Combo) ||
