@@ -9,6 +9,11 @@ import unittest
 from pathlib import Path
 
 EXE = Path(sys.argv.pop(1)) if len(sys.argv) > 1 else Path("quorvel-setup.exe")
+# The signed copy and the test CA that issued its certificate, when the build signs.
+SIGNED = Path(sys.argv.pop(1)) if len(sys.argv) > 1 and sys.argv[1] != "-" else None
+if len(sys.argv) > 1 and sys.argv[1] == "-":
+    sys.argv.pop(1)
+SIGNING_CA = Path(sys.argv.pop(1)) if len(sys.argv) > 1 and not sys.argv[1].startswith("-") else None
 RT_ICON, RT_RCDATA, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 10, 14, 16, 24
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "ole32.dll",
                "oleaut32.dll", "comctl32.dll", "comdlg32.dll", "winhttp.dll", "gdiplus.dll",
@@ -21,7 +26,8 @@ class PE:
         self.data = data
         pe = struct.unpack_from("<I", data, 0x3C)[0]
         assert data[pe:pe + 4] == b"PE\0\0"
-        self.machine, nsect, _, _, _, optsize, self.characteristics = struct.unpack_from("<HHIIIHH", data, pe + 4)
+        self.machine, nsect, self.timestamp, _, _, optsize, self.characteristics = struct.unpack_from(
+            "<HHIIIHH", data, pe + 4)
         opt = pe + 24
         self.magic = struct.unpack_from("<H", data, opt)[0]
         self.subsystem = struct.unpack_from("<H", data, opt + 68)[0]
@@ -91,6 +97,28 @@ class ReleaseExe(unittest.TestCase):
     def test_needs_only_system_dlls(self):
         extra = [d for d in self.pe.imports() if d not in SYSTEM_DLLS and not d.startswith("api-ms-")]
         self.assertEqual(extra, [], "the program depends on DLLs that Windows does not have")
+
+    def test_lazily_loads_every_dll_that_is_not_a_known_system_dll(self):
+        # The program runs from the user's Downloads: these must not be in its import table,
+        # which the system resolves from the program's folder first.
+        for dll in ("winhttp.dll", "gdiplus.dll", "comctl32.dll", "dwmapi.dll", "uxtheme.dll", "version.dll"):
+            self.assertNotIn(dll, self.pe.imports())
+        # They are named in the delay-load tables instead.
+        for dll in (b"winhttp.dll", b"gdiplus.dll", b"comctl32.dll"):
+            self.assertIn(dll, self.pe.data)
+
+    def test_has_no_time_stamp(self):
+        # Building the same commit twice gives the same bytes.
+        self.assertEqual(self.pe.timestamp, 0)
+
+    @unittest.skipUnless(SIGNED, "the build was not given a signing certificate")
+    def test_signed_copy_verifies(self):
+        r = subprocess.run(["osslsigncode", "verify", "-in", str(SIGNED)] +
+                           (["-CAfile", str(SIGNING_CA)] if SIGNING_CA else []),
+                           capture_output=True, text=True)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        self.assertIn("Signature verification: ok", r.stdout)
+        self.assertIn("Quorvel Setup", r.stdout)
 
     def test_is_stripped(self):
         self.assertNotIn(".debug_info", [s[0] for s in self.pe.sections])
