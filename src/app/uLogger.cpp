@@ -69,9 +69,12 @@ void Log(std::string_view msg) noexcept {
     LoggerState& s = State();
     std::lock_guard<std::mutex> guard(s.lock);
     if (!s.open || s.path.empty()) return;
-    platform::AppendExclusive(s.path, [&](bool empty) {
+    (void)platform::AppendExclusive(s.path, [&](bool empty, bool replacedLink) {
       // The time is read under the lock, once the file is open.
-      return FormatLogLine(platform::Now(), s.timeSeparator, msg, empty);
+      const platform::LocalTime now = platform::Now();
+      std::string bytes;
+      if (replacedLink) bytes = FormatLogLine(now, s.timeSeparator, std::string(kLinkedLogReplaced), empty);
+      return bytes + FormatLogLine(now, s.timeSeparator, msg, empty && bytes.empty());
     });
   } catch (...) {
     // A line that cannot be written is lost without notice.

@@ -28,6 +28,11 @@ void LoggerStartup();
 // analytics senders are never waited for) may call Log afterwards: such calls write nothing.
 void LoggerFinalize();
 
+// Written first into a new log when the log's name was a link to another file (see
+// platform::AppendExclusive): the link was removed, its target left as it was.
+inline constexpr std::string_view kLinkedLogReplaced =
+    "LOG: the log file was a link to another file; the link was removed and a new log started";
+
 // Pieces of the line format, shared with the tests.
 std::string FormatLogTimestamp(const platform::LocalTime& t, std::string_view timeSeparator);
 std::string FormatLogLine(const platform::LocalTime& t, std::string_view timeSeparator,

@@ -48,6 +48,9 @@ class IDownloadFile {
   virtual void Truncate(int64_t size) = 0;
   // Appends at the current position; raises an EWriteError when not all bytes are written.
   virtual void Write(const char* data, size_t size) = 0;
+  // Plainly the file at its path: one name, no reparse point, no other path behind the handle.
+  // A partial file that is not is never resumed (another program may have linked it elsewhere).
+  virtual bool IsPlain() = 0;
 };
 
 class IFileSystem {
@@ -56,7 +59,9 @@ class IFileSystem {
   virtual bool Exists(const std::string& path) = 0;
   // Opens an existing file for reading and writing without sharing; raises EFOpenError.
   virtual std::unique_ptr<IDownloadFile> OpenExisting(const std::string& path) = 0;
-  // Creates (or empties) a file for reading and writing without sharing; raises EFCreateError.
+  // Creates a new file for reading and writing without sharing, after deleting the name if it
+  // exists (never emptying an existing file in place, which could be a link to another file);
+  // raises EFCreateError.
   virtual std::unique_ptr<IDownloadFile> Create(const std::string& path) = 0;
   // Deletes a file; a missing file or a failure is silent.
   virtual void Delete(const std::string& path) noexcept = 0;

@@ -113,7 +113,7 @@ void TDownloadThread::Execute() {
     if (FResumeFrom > 0) {
       if (files.Exists(FDestFile)) {
         file = files.OpenExisting(FDestFile);
-        if (file->Size() < FResumeFrom) {
+        if (!file->IsPlain() || file->Size() < FResumeFrom) {
           file.reset();
         } else {
           file->Truncate(FResumeFrom);

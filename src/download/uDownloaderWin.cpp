@@ -217,6 +217,8 @@ class WinFile final : public dl::IDownloadFile {
     }
   }
 
+  bool IsPlain() override { return win::IsPlainFileAt(h_.get(), Wide(path_)); }
+
  private:
   win::Handle h_;
   std::string path_;
@@ -233,7 +235,9 @@ class WinFileSystem final : public dl::IFileSystem {
   }
 
   std::unique_ptr<dl::IDownloadFile> Create(const std::string& path) override {
-    return Open(path, CREATE_ALWAYS, dl::kFileCreateError, "Cannot create file \"%s\". %s");
+    // The name goes first: an existing file may be a link that another program planted.
+    DeleteFileW(Wide(path).c_str());
+    return Open(path, CREATE_NEW, dl::kFileCreateError, "Cannot create file \"%s\". %s");
   }
 
   void Delete(const std::string& path) noexcept override {
@@ -246,8 +250,9 @@ class WinFileSystem final : public dl::IFileSystem {
  private:
   static std::unique_ptr<dl::IDownloadFile> Open(const std::string& path, DWORD disposition,
                                                  const char* category, const char* form) {
+    // A junction or symbolic link is opened itself, not followed (and then is not plain).
     win::Handle h(CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!h) throw TDownloadError(category, Format(form, {path, win::SystemErrorText(GetLastError())}));
     return std::make_unique<WinFile>(std::move(h), path);
   }

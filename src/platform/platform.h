@@ -31,10 +31,14 @@ std::string OsDescription();
 std::string GetEnv(const std::string& name);
 
 // Appends to a file opened exclusively (no sharing), creating it when missing.  `make` gets
-// whether the file is empty before the write and returns the bytes to write.  Returns false
-// when the file cannot be opened (for example another process holds it) or written; nothing
-// is written then.
-bool AppendExclusive(const std::string& path, const std::function<std::string(bool empty)>& make);
+// whether the file is empty before the write, and whether a linked file was replaced, and
+// returns the bytes to write.  An existing file that is not plainly the file at `path` (it has
+// a second name, is a reparse point, or its handle resolves to another path: a hard link or a
+// junction another program planted) is never written: its name is deleted (not its target) and
+// a new file is started.  Returns false when the file cannot be opened (for example another
+// process holds it) or written; nothing is written then.
+[[nodiscard]] bool AppendExclusive(const std::string& path,
+                                   const std::function<std::string(bool empty, bool replacedLink)>& make);
 
 // Deletes a file; a missing file is not an error.  The result is advisory.
 bool DeleteFileAt(const std::string& path);

@@ -50,15 +50,22 @@ std::string GetEnv(const std::string& name) {
   return v ? v : "";
 }
 
-bool AppendExclusive(const std::string& path, const std::function<std::string(bool)>& make) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+bool AppendExclusive(const std::string& path, const std::function<std::string(bool, bool)>& make) {
+  // A second name or a symbolic link is never written through: the name goes, a new file comes.
+  bool replaced = false;
+  struct stat named {};
+  if (::lstat(path.c_str(), &named) == 0 && (S_ISLNK(named.st_mode) || named.st_nlink > 1)) {
+    if (::unlink(path.c_str()) != 0) return false;
+    replaced = true;
+  }
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) return false;
   // Stand-in for Windows' share mode 0: a holder of the lock makes the line fail, not wait.
   bool ok = false;
   if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
     struct stat st {};
     if (fstat(fd, &st) == 0) {
-      const std::string bytes = make(st.st_size == 0);
+      const std::string bytes = make(st.st_size == 0, replaced);
       size_t done = 0;
       ok = true;
       while (done < bytes.size()) {

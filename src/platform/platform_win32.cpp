@@ -39,6 +39,35 @@ std::string SystemErrorText(DWORD code, HMODULE module) {
   return qv::Trim(s);
 }
 
+bool IsPlainFileAt(HANDLE file, const std::wstring& path) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file, &info)) return false;
+  if (info.nNumberOfLinks != 1 || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+  std::wstring resolved(MAX_PATH, L'\0');
+  DWORD n = GetFinalPathNameByHandleW(file, resolved.data(), static_cast<DWORD>(resolved.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (n >= resolved.size()) {
+    resolved.resize(n + 1);
+    n = GetFinalPathNameByHandleW(file, resolved.data(), static_cast<DWORD>(resolved.size()),
+                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  }
+  // Some file systems cannot name the path of a handle: the two checks above stand alone then.
+  if (n == 0 || n >= resolved.size()) return true;
+  resolved.resize(n);
+  if (resolved.rfind(L"\\\\?\\UNC\\", 0) == 0) resolved = L"\\\\" + resolved.substr(8);
+  else if (resolved.rfind(L"\\\\?\\", 0) == 0) resolved = resolved.substr(4);
+  // The intended path in the same long, full form.
+  std::wstring full(MAX_PATH, L'\0');
+  DWORD m = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (m == 0 || m >= full.size()) return false;
+  full.resize(m);
+  std::wstring longPath(MAX_PATH * 2, L'\0');
+  m = GetLongPathNameW(full.c_str(), longPath.data(), static_cast<DWORD>(longPath.size()));
+  if (m > 0 && m < longPath.size()) full.assign(longPath.data(), m);
+  return CompareStringOrdinal(resolved.c_str(), static_cast<int>(resolved.size()), full.c_str(), static_cast<int>(full.size()),
+                              TRUE) == CSTR_EQUAL;
+}
+
 std::optional<std::string_view> RcData(HMODULE module, std::string_view name, bool* found) {
   if (found) *found = false;
   HRSRC info = FindResourceW(module, Wide(name).c_str(), RT_RCDATA);
@@ -137,11 +166,20 @@ std::string GetEnv(const std::string& name) {
   return Narrow(buf);
 }
 
-bool AppendExclusive(const std::string& path, const std::function<std::string(bool)>& make) {
+bool AppendExclusive(const std::string& path, const std::function<std::string(bool, bool)>& make) {
   const std::wstring wpath = Wide(path);
   // An existing file is opened for writing only, without sharing; a missing one is created.
-  HANDLE h = CreateFileW(wpath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  // FILE_FLAG_OPEN_REPARSE_POINT: a junction or symbolic link is opened itself, not followed.
+  HANDLE h = CreateFileW(wpath.c_str(), GENERIC_WRITE | GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  bool replaced = false;
+  if (h != INVALID_HANDLE_VALUE && !win::IsPlainFileAt(h, wpath)) {
+    CloseHandle(h);
+    h = INVALID_HANDLE_VALUE;
+    if (!DeleteFileW(wpath.c_str())) return false;  // the name only, never the target
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    replaced = true;
+  }
   if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
     h = CreateFileW(wpath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                     FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -152,7 +190,7 @@ bool AppendExclusive(const std::string& path, const std::function<std::string(bo
   if (!GetFileSizeEx(h, &size)) return false;
   LARGE_INTEGER zero{};
   if (!SetFilePointerEx(h, zero, nullptr, FILE_END)) return false;
-  const std::string bytes = make(size.QuadPart == 0);
+  const std::string bytes = make(size.QuadPart == 0, replaced);
   DWORD written = 0;
   return WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
          written == bytes.size();

@@ -20,6 +20,11 @@ std::string Narrow(std::wstring_view wide);
 // modules such as winhttp.dll when `module` is given.  Empty when the system has none.
 std::string SystemErrorText(DWORD code, HMODULE module = nullptr);
 
+// Whether an open file is plainly the file at `path`: one name only (no hard link), not a reparse
+// point, and the handle resolves to that very path.  Files in folders that other programs of the
+// user can write to are checked before anything is written through them.
+bool IsPlainFileAt(HANDLE file, const std::wstring& path);
+
 // The bytes of an RCDATA resource of `module` (null: the program itself), valid as long as the
 // module is loaded.  Empty when the resource is missing or cannot be loaded (GetLastError tells
 // why; `found`, when given, tells the two apart).

@@ -38,6 +38,7 @@ struct FakeDisk {
   std::set<std::string> locked;       // exist, but cannot be opened
   std::set<std::string> uncreatable;  // folder cannot be written
   bool failWrites = false;
+  std::set<std::string> linked;  // names that are links to other files
   int openHandles = 0;
   bool deletedWhileOpen = false;
   int creates = 0;
@@ -62,6 +63,7 @@ class FakeFile : public IDownloadFile {
     f.replace(pos, size, data, size);
     pos += size;
   }
+  bool IsPlain() override { return disk->linked.count(path) == 0; }
   std::shared_ptr<FakeDisk> disk;
   std::string path;
   size_t pos;
@@ -84,6 +86,7 @@ class FakeFileSystem : public IFileSystem {
       throw TDownloadError(kFileCreateError, "Cannot create file \"" + p + "\". Access is denied.");
     }
     ++disk->creates;
+    disk->linked.erase(p);  // the name was deleted first: a new, plain file
     disk->files[p].clear();
     return std::make_unique<FakeFile>(disk, p);
   }
@@ -192,8 +195,15 @@ struct Fixture {
     LoggerStartupAt(logPath.string());
 
     auto run = std::make_shared<Outcome>();
-    auto token = std::make_shared<int>(0);
-    std::weak_ptr<int> alive = token;
+    // The token dies with the services, that is when the worker frees itself.  Its deleter
+    // fulfils a promise: waiting on that (not polling a weak_ptr, whose check is a relaxed load)
+    // also makes everything the worker wrote visible to this thread.
+    auto freedSignal = std::make_shared<std::promise<void>>();
+    std::future<void> freed = freedSignal->get_future();
+    std::shared_ptr<int> token(new int(0), [freedSignal](int* p) {
+      delete p;
+      freedSignal->set_value();
+    });
     TDownloadServices services;
     auto sc = script;
     services.CreateHttp = [sc](const THttpSettings& s) -> std::unique_ptr<IHttpTransport> {
@@ -210,7 +220,6 @@ struct Fixture {
       fn();
       return true;
     };
-    std::promise<void> done;
     TDownloadThread* w = TDownloadThread::CreateWith(url, kDest, resumeFrom, std::move(services));
     token.reset();
     w->SetOnProgress([run](TDownloadThread*, int64_t r, int64_t t) { run->progress.push_back({r, t}); });
@@ -224,12 +233,7 @@ struct Fixture {
     });
     if (onStart) onStart(w);
     w->Start();
-    // The worker frees itself, and with it the services it was given.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!alive.expired() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    run->freed = alive.expired();
+    run->freed = freed.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
     std::ifstream in(logPath, std::ios::binary);
     std::string line;
     while (std::getline(in, line)) {
@@ -363,6 +367,23 @@ TEST(DownloadWorker, ResumeDecisionTable) {
       EXPECT_EQ(r.progress.back().total, 1500);
     }
   }
+}
+
+TEST(DownloadWorker, LinkedPartialFileIsNeverResumed) {
+  // Another program replaced the kept bytes with a link to a file of its choice.
+  Fixture f;
+  f.disk->files[kDest] = Bytes(1200, 'A');
+  f.disk->linked.insert(kDest);
+  Answer a;
+  a.body = Bytes(500, 'B');
+  f.script->answers.push_back(a);
+  Outcome r = f.Go(1000);
+  EXPECT_TRUE(r.success);
+  EXPECT_EQ(f.File(), Bytes(500, 'B'));
+  EXPECT_EQ(f.disk->creates, 1) << "the file is made anew";
+  ASSERT_EQ(f.script->requests.size(), 1u);
+  EXPECT_TRUE(f.script->requests[0].second.empty()) << "no range request onto a linked file";
+  EXPECT_EQ(r.log[0], "DL: partial file unusable, restarting from zero");
 }
 
 TEST(DownloadWorker, PartialFileThatCannotBeOpenedIsLeftAndHandedBack) {

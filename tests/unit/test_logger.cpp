@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -97,6 +98,30 @@ TEST_F(LoggerTest, EmptyExistingFileGetsMark) {
   LoggerStartupAt(path_.string());
   Log("UI: hello");
   EXPECT_EQ(test::ReadFileBytes(path_).rfind(kBom, 0), 0u);
+}
+
+TEST_F(LoggerTest, NeverWritesThroughALinkedName) {
+  // Another program of the user links the log's name to a file it could not write itself.
+  const fs::path target = dir_ / "protected.txt";
+  for (const bool hard : {true, false}) {
+    SCOPED_TRACE(hard ? "hard link" : "symbolic link");
+    std::ofstream(target, std::ios::binary) << "protected bytes";
+    fs::remove(path_);
+    if (hard) fs::create_hard_link(target, path_);
+    else fs::create_symlink(target, path_);
+    LoggerStartupAt(path_.string());
+    Log("UI: hello");
+    LoggerFinalize();
+    EXPECT_EQ(test::ReadFileBytes(target), "protected bytes");
+    EXPECT_FALSE(fs::is_symlink(path_));
+    const std::string text = test::ReadFileBytes(path_);
+    ASSERT_EQ(text.rfind(kBom, 0), 0u) << "a new log starts with the mark";
+    const auto lines = Lines(text.substr(3));
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0].substr(25), kLinkedLogReplaced);
+    EXPECT_EQ(lines[1].substr(25), "======== Quorvel Setup started ========");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), lines[0]), 1) << "the notice is written once";
+  }
 }
 
 TEST_F(LoggerTest, MessagesAreWrittenUnchanged) {
