@@ -64,20 +64,29 @@ std::string FormatLogLine(const platform::LocalTime& t, std::string_view sep, st
   return line;
 }
 
+namespace {
+
+// One line, with the lock held.
+void WriteLine(LoggerState& s, std::string_view msg) {
+  if (!s.open || s.path.empty()) return;
+  (void)platform::AppendExclusive(s.path, [&](bool empty, bool replacedLink) {
+    // The time is read under the lock, once the file is open.
+    const platform::LocalTime now = platform::Now();
+    std::string bytes;
+    if (replacedLink) bytes = FormatLogLine(now, s.timeSeparator, std::string(kLinkedLogReplaced), empty);
+    return bytes + FormatLogLine(now, s.timeSeparator, msg, empty && bytes.empty());
+  });
+}
+
+}  // namespace
+
 void Log(std::string_view msg) noexcept {
   try {
     LoggerState& s = State();
     std::lock_guard<std::mutex> guard(s.lock);
-    if (!s.open || s.path.empty()) return;
-    (void)platform::AppendExclusive(s.path, [&](bool empty, bool replacedLink) {
-      // The time is read under the lock, once the file is open.
-      const platform::LocalTime now = platform::Now();
-      std::string bytes;
-      if (replacedLink) bytes = FormatLogLine(now, s.timeSeparator, std::string(kLinkedLogReplaced), empty);
-      return bytes + FormatLogLine(now, s.timeSeparator, msg, empty && bytes.empty());
-    });
+    WriteLine(s, msg);
   } catch (...) {
-    // A line that cannot be written is lost without notice.
+    // A line that cannot be written is lost without notice: the log has nowhere to say so.
   }
 }
 
@@ -110,9 +119,15 @@ void LoggerStartupAt(const std::string& path) {
 void LoggerStartup() { LoggerStartupAt(JoinPath(platform::TempFolder(), brand::kLogFileName)); }
 
 void LoggerFinalize() {
-  Log(brand::kLogExitBanner);
   LoggerState& s = State();
   std::lock_guard<std::mutex> guard(s.lock);
+  // The exit line and the closing under one hold of the lock: no line of another thread can
+  // come between them.
+  try {
+    WriteLine(s, brand::kLogExitBanner);
+  } catch (...) {
+    // Lost like any line that cannot be written.
+  }
   s.open = false;
   s.path.clear();
 }

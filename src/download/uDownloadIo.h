@@ -38,6 +38,7 @@ inline constexpr char kNetRequestError[] = "ENetHTTPRequestException";
 inline constexpr char kFileCreateError[] = "EFCreateError";
 inline constexpr char kFileOpenError[] = "EFOpenError";
 inline constexpr char kFileWriteError[] = "EWriteError";
+inline constexpr char kFileReadError[] = "EReadError";
 
 // The local file of one attempt, opened exclusively.  Closing happens on destruction.
 class IDownloadFile {
@@ -48,9 +49,31 @@ class IDownloadFile {
   virtual void Truncate(int64_t size) = 0;
   // Appends at the current position; raises an EWriteError when not all bytes are written.
   virtual void Write(const char* data, size_t size) = 0;
+  // Reads up to `size` bytes from `offset`; fewer only at the end of the file.
+  virtual size_t ReadAt(int64_t offset, char* buffer, size_t size) = 0;
   // Plainly the file at its path: one name, no reparse point, no other path behind the handle.
   // A partial file that is not is never resumed (another program may have linked it elsewhere).
   virtual bool IsPlain() = 0;
+};
+
+// A downloaded file opened for reading while others may only read it: nobody can write, rename
+// or delete it while this is open.  The owner keeps it open until the program it holds has ended.
+class ILockedFile {
+ public:
+  virtual ~ILockedFile() = default;
+  // Reads the next bytes; 0 at the end.  Raises EReadError.
+  virtual size_t Read(char* buffer, size_t size) = 0;
+};
+
+// A running SHA-256 of the bytes of a download.
+class IDigest {
+ public:
+  virtual ~IDigest() = default;
+  virtual void Update(const char* data, size_t size) = 0;
+  // A copy of the running state (it goes on independently).
+  virtual std::unique_ptr<IDigest> Clone() const = 0;
+  // The digest of everything so far; the state itself goes on unchanged.
+  virtual std::string Value() const = 0;
 };
 
 class IFileSystem {
@@ -63,6 +86,8 @@ class IFileSystem {
   // exists (never emptying an existing file in place, which could be a link to another file);
   // raises EFCreateError.
   virtual std::unique_ptr<IDownloadFile> Create(const std::string& path) = 0;
+  // Opens an existing file for reading, sharing it for reading only; raises EFOpenError.
+  virtual std::unique_ptr<ILockedFile> OpenLocked(const std::string& path) = 0;
   // Deletes a file; a missing file or a failure is silent.
   virtual void Delete(const std::string& path) noexcept = 0;
 };

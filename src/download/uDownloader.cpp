@@ -1,8 +1,11 @@
 #include "download/uDownloader.h"
 
+#include <algorithm>
 #include <exception>
+#include <limits>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "app/uLogger.h"
 #include "app/uBrand.h"
@@ -13,16 +16,86 @@ namespace qv {
 using dl::TDownloadError;
 
 TDownloadThread* TDownloadThread::CreateWith(std::string AUrl, std::string ADestFile, int64_t AResumeFrom,
-                                             TDownloadServices AServices) {
-  return new TDownloadThread(std::move(AUrl), std::move(ADestFile), AResumeFrom, std::move(AServices));
+                                             TDownloadServices AServices, std::unique_ptr<dl::IDigest> AResumeDigest) {
+  return new TDownloadThread(std::move(AUrl), std::move(ADestFile), AResumeFrom, std::move(AServices),
+                             std::move(AResumeDigest));
 }
 
 TDownloadThread::TDownloadThread(std::string AUrl, std::string ADestFile, int64_t AResumeFrom,
-                                 TDownloadServices AServices)
+                                 TDownloadServices AServices, std::unique_ptr<dl::IDigest> AResumeDigest)
     : FUrl(std::move(AUrl)),
       FDestFile(std::move(ADestFile)),
       FResumeFrom(AResumeFrom),
-      FServices(std::move(AServices)) {}
+      FServices(std::move(AServices)),
+      FDigest(std::move(AResumeDigest)) {}
+
+namespace {
+
+// The file of an attempt as the transfer sees it: every byte written also goes into the digest,
+// so the digest always covers exactly the bytes on disk.
+class THashingFile final : public dl::IDownloadFile {
+ public:
+  THashingFile(dl::IDownloadFile& file, std::unique_ptr<dl::IDigest>& digest)
+      : file_(file), digest_(digest), start_(file.Size()), startState_(digest ? digest->Clone() : nullptr) {}
+  int64_t Size() override { return file_.Size(); }
+  void Truncate(int64_t size) override {
+    file_.Truncate(size);
+    // Set back to where the attempt began (a redirect is followed): so is the digest.  Any
+    // other size leaves the digest unknown, and the file is then never trusted.
+    digest_ = size == start_ && startState_ ? startState_->Clone() : nullptr;
+  }
+  void Write(const char* data, size_t size) override {
+    file_.Write(data, size);
+    if (digest_) digest_->Update(data, size);
+  }
+  size_t ReadAt(int64_t offset, char* buffer, size_t size) override { return file_.ReadAt(offset, buffer, size); }
+  bool IsPlain() override { return file_.IsPlain(); }
+
+ private:
+  dl::IDownloadFile& file_;
+  std::unique_ptr<dl::IDigest>& digest_;
+  const int64_t start_;
+  const std::unique_ptr<dl::IDigest> startState_;
+};
+
+}  // namespace
+
+bool TDownloadThread::KeptBytesMatch(dl::IDownloadFile& AFile) {
+  if (!FDigest || !FServices.CreateDigest) return false;
+  const std::unique_ptr<dl::IDigest> check = FServices.CreateDigest();
+  std::vector<char> buffer(static_cast<size_t>(std::min<int64_t>(FResumeFrom, dl::kReadBufferSize)));
+  for (int64_t at = 0; at < FResumeFrom;) {
+    const size_t n = AFile.ReadAt(at, buffer.data(), static_cast<size_t>(std::min<int64_t>(FResumeFrom - at, buffer.size())));
+    if (n == 0) return false;
+    check->Update(buffer.data(), n);
+    at += static_cast<int64_t>(n);
+  }
+  return check->Value() == FDigest->Value();
+}
+
+bool TDownloadThread::CheckCompleteFile() {
+  dl::IFileSystem& files = *FServices.Files;
+  if (FServices.BeforeCheck) FServices.BeforeCheck();
+  try {
+    if (FDigest && FServices.CreateDigest) {
+      // From here on nobody can change the file: what is checked is what will be started.
+      std::unique_ptr<dl::ILockedFile> locked = files.OpenLocked(FDestFile);
+      const std::unique_ptr<dl::IDigest> check = FServices.CreateDigest();
+      std::vector<char> buffer(dl::kReadBufferSize);
+      for (size_t n; (n = locked->Read(buffer.data(), buffer.size())) > 0;) check->Update(buffer.data(), n);
+      if (check->Value() == FDigest->Value()) {
+        FCheckedFile = std::move(locked);
+        return true;
+      }
+    }
+  } catch (const std::exception& e) {
+    LogFmt("DL: the file could not be checked: %s", {e.what()});
+  }
+  Log("DL: file changed before it could be checked, deleted");
+  FDigest.reset();
+  files.Delete(FDestFile);
+  return false;
+}
 
 namespace {
 std::atomic<int> g_running{0};
@@ -57,7 +130,11 @@ bool TDownloadThread::HandleReceiveData(int64_t AContentLength, int64_t AReceive
     LogFmt("DL: content length %d bytes (+ %d already on disk)", {AContentLength, FResumeFrom});
   }
   FBytesRead = FResumeFrom + AReceived;
-  FTotalBytes = AContentLength > 0 ? FResumeFrom + AContentLength : 0;
+  // The server may announce any length: near the 64-bit limit the total saturates instead of
+  // overflowing, and the body then simply ends short of it.
+  constexpr int64_t kMaxBytes = std::numeric_limits<int64_t>::max();
+  if (AContentLength <= 0) FTotalBytes = 0;
+  else FTotalBytes = AContentLength > kMaxBytes - FResumeFrom ? kMaxBytes : FResumeFrom + AContentLength;
   const uint32_t now = FServices.TickCount();
   // Unsigned difference: correct across the wrap of the 32-bit tick count.
   if (static_cast<uint32_t>(now - FLastProgressTick) < kProgressIntervalMs && AReceived != AContentLength) {
@@ -113,7 +190,7 @@ void TDownloadThread::Execute() {
     if (FResumeFrom > 0) {
       if (files.Exists(FDestFile)) {
         file = files.OpenExisting(FDestFile);
-        if (!file->IsPlain() || file->Size() < FResumeFrom) {
+        if (!file->IsPlain() || file->Size() < FResumeFrom || !KeptBytesMatch(*file)) {
           file.reset();
         } else {
           file->Truncate(FResumeFrom);
@@ -124,6 +201,8 @@ void TDownloadThread::Execute() {
         FResumeFrom = 0;
       }
     }
+    // A fresh file starts a fresh digest; a resumed one goes on with the kept bytes' digest.
+    if (FResumeFrom == 0) FDigest = FServices.CreateDigest ? FServices.CreateDigest() : nullptr;
 
     // A range request onto the kept bytes, or a fresh file.
     dl::THeaders headers;
@@ -137,7 +216,8 @@ void TDownloadThread::Execute() {
 
     // The transfer; the file is closed when it returns or fails.
     try {
-      response = dl::HttpGetToFile(*http, settings, FUrl, headers, *file,
+      THashingFile hashing(*file, FDigest);
+      response = dl::HttpGetToFile(*http, settings, FUrl, headers, hashing,
                                    [this](int64_t length, int64_t received) {
                                      return HandleReceiveData(length, received);
                                    });
@@ -180,8 +260,14 @@ void TDownloadThread::Execute() {
       LogFmt("DL: body incomplete (%d of %d bytes), keeping partial for resume", {FBytesRead, FTotalBytes});
       message = "Connection closed before the download completed.";
     } else {
-      success = true;
+      // The bytes on disk must be the bytes received, and stay so until the owner is done.
+      success = CheckCompleteFile();
+      if (!success) {
+        FFailKind = std::string(kFailKindChanged);
+        message = std::string(kDownloadChangedMsg);
+      }
     }
+    if (FBytesOnDisk == 0) FDigest.reset();
     ReportComplete(success, message);
     response.reset();
     http.reset();
@@ -224,9 +310,11 @@ void TDownloadThread::HandleError(const std::string& ACategory, const std::strin
   } else {
     FBytesOnDisk = 0;
   }
-  if (FBytesOnDisk > 0) {
+  if (FBytesOnDisk > 0 && FDigest) {
     LogFmt("DL: keeping %d-byte partial for resume", {FBytesOnDisk});
   } else {
+    FBytesOnDisk = 0;
+    FDigest.reset();
     files.Delete(FDestFile);
   }
   try {

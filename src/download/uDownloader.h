@@ -24,6 +24,9 @@ using TDownloadCompleteEvent =
     std::function<void(TDownloadThread* Sender, bool Success, const std::string& ErrorMsg)>;
 
 inline constexpr std::string_view kDownloadCancelledMsg = "Download cancelled.";
+// A complete file whose bytes no longer matched those received when it was checked.
+inline constexpr std::string_view kDownloadChangedMsg = "The downloaded file was changed before it could be checked.";
+inline constexpr std::string_view kFailKindChanged = "changed";
 
 // What a worker uses of the system.  TDownloadThread::Create fills it with the real parts
 // (WinHTTP, files, GetTickCount, the UI-thread call); tests fill it with fakes.
@@ -36,14 +39,23 @@ struct TDownloadServices {
   // Runs the function on the user-interface thread and waits for it; false when it could not
   // run there (the UI thread's dispatcher is gone).
   std::function<bool(const std::function<void()>&)> RunOnUiThread;
+  // A new SHA-256 state.
+  std::function<std::unique_ptr<dl::IDigest>()> CreateDigest;
+  // Tests only: runs between the end of the transfer and the check of the file.
+  std::function<void()> BeforeCheck;
 };
 
 class TDownloadThread {
  public:
   // A suspended worker for one attempt; it destroys itself once its outcome has been reported.
-  static TDownloadThread* Create(std::string AUrl, std::string ADestFile, int64_t AResumeFrom);
+  // A resumed attempt gets the digest of the kept bytes from the attempt that wrote them
+  // (TakeDigest), and checks the file against it before it appends; without it, or when the
+  // bytes on disk differ, the kept bytes are unusable and the download starts from zero.
+  static TDownloadThread* Create(std::string AUrl, std::string ADestFile, int64_t AResumeFrom,
+                                 std::unique_ptr<dl::IDigest> AResumeDigest = nullptr);
   static TDownloadThread* CreateWith(std::string AUrl, std::string ADestFile, int64_t AResumeFrom,
-                                     TDownloadServices AServices);
+                                     TDownloadServices AServices,
+                                     std::unique_ptr<dl::IDigest> AResumeDigest = nullptr);
 
   TDownloadThread(const TDownloadThread&) = delete;
   TDownloadThread& operator=(const TDownloadThread&) = delete;
@@ -69,6 +81,11 @@ class TDownloadThread {
   int HttpStatus() const { return FHttpStatus; }
   const std::string& FailKind() const { return FFailKind; }
   int64_t BytesOnDisk() const { return FBytesOnDisk; }
+  // Inside the completion handler: the digest of the BytesOnDisk bytes kept for resumption
+  // (null when nothing is kept), and after a success the checked file, opened so that nobody can
+  // change it (the owner keeps it open until the program it holds has ended).
+  std::unique_ptr<dl::IDigest> TakeDigest() { return std::move(FDigest); }
+  std::unique_ptr<dl::ILockedFile> TakeCheckedFile() { return std::move(FCheckedFile); }
 
   static constexpr int kConnectTimeoutMs = 15000;
   static constexpr int kResponseTimeoutMs = 30000;
@@ -76,7 +93,8 @@ class TDownloadThread {
   static constexpr uint32_t kProgressIntervalMs = 100;
 
  private:
-  TDownloadThread(std::string AUrl, std::string ADestFile, int64_t AResumeFrom, TDownloadServices AServices);
+  TDownloadThread(std::string AUrl, std::string ADestFile, int64_t AResumeFrom, TDownloadServices AServices,
+                  std::unique_ptr<dl::IDigest> AResumeDigest);
   ~TDownloadThread() = default;
 
   void Execute();
@@ -84,6 +102,8 @@ class TDownloadThread {
   void ReportProgress();
   void ReportComplete(bool ASuccess, const std::string& AError) noexcept;
   void HandleError(const std::string& ACategory, const std::string& AMessage) noexcept;
+  [[nodiscard]] bool KeptBytesMatch(dl::IDownloadFile& AFile);
+  [[nodiscard]] bool CheckCompleteFile();
   bool StopRequested() const { return FCancelled.load(std::memory_order_relaxed) || FOwnerGone; }
 
   const std::string FUrl;
@@ -104,6 +124,11 @@ class TDownloadThread {
   TDownloadProgressEvent FOnProgress;
   TDownloadCompleteEvent FOnComplete;
   TDownloadServices FServices;
+  // The digest of every byte written to the file so far (the kept ones included), and the
+  // checked file.  Declared after the services so they are released first: a caller waiting for
+  // the services to go finds them closed.
+  std::unique_ptr<dl::IDigest> FDigest;
+  std::unique_ptr<dl::ILockedFile> FCheckedFile;
 };
 
 }  // namespace qv

@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <winhttp.h>
+#include <bcrypt.h>
+
+#include <algorithm>
 
 #include <string>
 
@@ -217,6 +220,17 @@ class WinFile final : public dl::IDownloadFile {
     }
   }
 
+  size_t ReadAt(int64_t offset, char* buffer, size_t size) override {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+    DWORD read = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 0x40000000));
+    if (!ReadFile(h_.get(), buffer, chunk, &read, &at) && GetLastError() != ERROR_HANDLE_EOF)
+      throw TDownloadError(dl::kFileReadError, "Stream read error: " + win::SystemErrorText(GetLastError()));
+    return read;
+  }
+
   bool IsPlain() override { return win::IsPlainFileAt(h_.get(), Wide(path_)); }
 
  private:
@@ -224,8 +238,84 @@ class WinFile final : public dl::IDownloadFile {
   std::string path_;
 };
 
+class WinLockedFile final : public dl::ILockedFile {
+ public:
+  explicit WinLockedFile(win::Handle h) : h_(std::move(h)) {}
+  size_t Read(char* buffer, size_t size) override {
+    DWORD read = 0;
+    if (!ReadFile(h_.get(), buffer, static_cast<DWORD>(std::min<size_t>(size, 0x40000000)), &read, nullptr))
+      throw TDownloadError(dl::kFileReadError, "Stream read error: " + win::SystemErrorText(GetLastError()));
+    return read;
+  }
+
+ private:
+  win::Handle h_;
+};
+
+// SHA-256 from the system's cryptography (bcrypt.dll).
+struct DestroyHash {
+  void operator()(BCRYPT_HASH_HANDLE h) const { BCryptDestroyHash(h); }
+};
+using HashHandle = win::Owned<BCRYPT_HASH_HANDLE, DestroyHash>;
+
+BCRYPT_ALG_HANDLE Sha256Provider() {
+  // Opened once for the process; the provider can be shared between threads.
+  static const BCRYPT_ALG_HANDLE provider = [] {
+    BCRYPT_ALG_HANDLE p = nullptr;
+    return BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&p, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ? p : nullptr;
+  }();
+  return provider;
+}
+
+class Sha256 final : public dl::IDigest {
+ public:
+  Sha256() {
+    BCRYPT_HASH_HANDLE h = nullptr;
+    if (!Sha256Provider() || !BCRYPT_SUCCESS(BCryptCreateHash(Sha256Provider(), &h, nullptr, 0, nullptr, 0, 0)))
+      throw TDownloadError("EHashError", "SHA-256 is not available");
+    h_.reset(h);
+  }
+  void Update(const char* data, size_t size) override {
+    while (size > 0) {
+      const ULONG chunk = static_cast<ULONG>(std::min<size_t>(size, 0x40000000));
+      if (!BCRYPT_SUCCESS(BCryptHashData(h_.get(), reinterpret_cast<PUCHAR>(const_cast<char*>(data)), chunk, 0)))
+        throw TDownloadError("EHashError", "SHA-256 failed");
+      data += chunk;
+      size -= chunk;
+    }
+  }
+  std::unique_ptr<dl::IDigest> Clone() const override { return std::unique_ptr<dl::IDigest>(new Sha256(Duplicate())); }
+  std::string Value() const override {
+    HashHandle copy = Duplicate();
+    std::string value(32, '\0');
+    if (!BCRYPT_SUCCESS(BCryptFinishHash(copy.get(), reinterpret_cast<PUCHAR>(value.data()), 32, 0)))
+      throw TDownloadError("EHashError", "SHA-256 failed");
+    return value;
+  }
+
+ private:
+  explicit Sha256(HashHandle h) : h_(std::move(h)) {}
+  HashHandle Duplicate() const {
+    BCRYPT_HASH_HANDLE copy = nullptr;
+    if (!BCRYPT_SUCCESS(BCryptDuplicateHash(h_.get(), &copy, nullptr, 0, 0)))
+      throw TDownloadError("EHashError", "SHA-256 failed");
+    return HashHandle(copy);
+  }
+  HashHandle h_;
+};
+
 class WinFileSystem final : public dl::IFileSystem {
  public:
+  std::unique_ptr<dl::ILockedFile> OpenLocked(const std::string& path) override {
+    // Others may read it (the installer reads itself), never write, rename or delete it.
+    win::Handle h(CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!h)
+      throw TDownloadError(dl::kFileOpenError,
+                           Format("Cannot open file \"%s\". %s", {path, win::SystemErrorText(GetLastError())}));
+    return std::make_unique<WinLockedFile>(std::move(h));
+  }
+
   bool Exists(const std::string& path) override {
     return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
   }
@@ -260,7 +350,8 @@ class WinFileSystem final : public dl::IFileSystem {
 
 }  // namespace
 
-TDownloadThread* TDownloadThread::Create(std::string AUrl, std::string ADestFile, int64_t AResumeFrom) {
+TDownloadThread* TDownloadThread::Create(std::string AUrl, std::string ADestFile, int64_t AResumeFrom,
+                                         std::unique_ptr<dl::IDigest> AResumeDigest) {
   TDownloadServices services;
   services.CreateHttp = [](const dl::THttpSettings& settings) -> std::unique_ptr<dl::IHttpTransport> {
     return std::make_unique<WinHttpTransport>(settings);
@@ -268,7 +359,18 @@ TDownloadThread* TDownloadThread::Create(std::string AUrl, std::string ADestFile
   services.Files = std::make_shared<WinFileSystem>();
   services.TickCount = [] { return static_cast<uint32_t>(GetTickCount()); };
   services.RunOnUiThread = [](const std::function<void()>& fn) { return ui::RunOnUiThread(fn); };
-  return CreateWith(std::move(AUrl), std::move(ADestFile), AResumeFrom, std::move(services));
+  services.CreateDigest = []() -> std::unique_ptr<dl::IDigest> { return std::make_unique<Sha256>(); };
+#ifdef QV_TEST_HOOKS
+  // Test builds: a pause between the end of the transfer and the check of the file, so that a
+  // test can change the file in that gap.
+  if (const DWORD pause = GetEnvironmentVariableW(L"QV_TEST_PAUSE_BEFORE_CHECK_MS", nullptr, 0)) {
+    std::wstring ms(pause, L'\0');
+    GetEnvironmentVariableW(L"QV_TEST_PAUSE_BEFORE_CHECK_MS", ms.data(), pause);
+    const DWORD wait = static_cast<DWORD>(_wtoi(ms.c_str()));
+    services.BeforeCheck = [wait] { Sleep(wait); };
+  }
+#endif
+  return CreateWith(std::move(AUrl), std::move(ADestFile), AResumeFrom, std::move(services), std::move(AResumeDigest));
 }
 
 }  // namespace qv

@@ -22,6 +22,9 @@ void SplitUrl(const std::string& url, std::string& origin, std::string& rest) {
   const size_t slash = url.find_first_of("/?#", from);
   origin = url.substr(0, slash);
   rest = slash == std::string::npos ? "/" : url.substr(slash);
+  // An empty path ("https://host?q") is the root: a relative reference must never be appended
+  // to the authority itself, which would name another host.
+  if (rest[0] != '/') rest.insert(0, "/");
 }
 
 }  // namespace
@@ -36,6 +39,8 @@ std::string ResolveUrl(const std::string& base, const std::string& location) {
   if (loc.empty()) return base;
   if (loc[0] == '/') return origin + loc;
   if (loc[0] == '?') return origin + rest.substr(0, rest.find_first_of("?#")) + loc;
+  // A fragment alone names the same resource.
+  if (loc[0] == '#') return origin + rest.substr(0, rest.find('#')) + loc;
   // A relative path replaces the last segment of the base path.
   const std::string path = rest.substr(0, rest.find_first_of("?#"));
   return origin + path.substr(0, path.rfind('/') + 1) + loc;

@@ -261,6 +261,7 @@ void TfrmMain::FormDestroy() {
   FRetryTimer->SetEnabled(false);
   ReleaseActivity();
   FInstallProcess.reset();
+  FInstallerFile.reset();
   // Whatever was downloaded is removed unless it was installed.
   if (!FDone) platform::DeleteFileAt(FDestFile);
   imgSlide->ShowBitmap(nullptr);

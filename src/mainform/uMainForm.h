@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "download/uDownloadIo.h"
 #include "platform/win32.h"
 #include "toolkit/controls.h"
 #include "toolkit/timer.h"
@@ -185,6 +186,10 @@ class TfrmMain {
   std::unique_ptr<TTimer> FRetryTimer;
   int64_t FPendingResumeFrom = 0;
   bool FActivityHeld = false;
+  // The digest of the bytes kept for the next attempt, from the attempt that wrote them.
+  std::unique_ptr<dl::IDigest> FPendingDigest;
+  // The checked installer, open so that nobody can change it until it has run.
+  std::unique_ptr<dl::ILockedFile> FInstallerFile;
   // The control that had the keyboard focus when the window was last deactivated.
   HWND FFocusBeforeDeactivate = nullptr;
 };

@@ -101,6 +101,8 @@ void TfrmMain::StartInstall() {
   TrackEvent(events::kInstallStart, "");
   FRetryCount = 0;
   FPendingResumeFrom = 0;  // a new run always downloads from the first byte
+  FPendingDigest.reset();
+  FInstallerFile.reset();
   HoldActivity();
   SetBusy(true);
   lblStatus->SetText("");
@@ -114,7 +116,8 @@ void TfrmMain::StartDownload() {
   SetProgressMarquee(false);
   SetProgressPosition(0);
   SetInstallStatus(std::string(CurrentStrings().InstallingWait), "");
-  TDownloadThread* worker = TDownloadThread::Create(brand::DownloadUrl(), FDestFile, FPendingResumeFrom);
+  TDownloadThread* worker =
+      TDownloadThread::Create(brand::DownloadUrl(), FDestFile, FPendingResumeFrom, std::move(FPendingDigest));
   FDownloader = worker;
   FPendingResumeFrom = 0;
   // The reports run on this thread; once the window is gone they find it gone.
@@ -149,6 +152,8 @@ void TfrmMain::DownloadComplete(TDownloadThread* Sender, bool Success, const std
   const int status = Sender->HttpStatus();
   const std::string failKind = Sender->FailKind();
   FPendingResumeFrom = Sender->BytesOnDisk();
+  FPendingDigest = Sender->TakeDigest();
+  FInstallerFile = Sender->TakeCheckedFile();
   FDownloader = nullptr;
   const flow::TCompletionDecision d =
       flow::DecideCompletion(Success, ErrorMsg, status, failKind, FClosing, FRetryCount, FPendingResumeFrom);
@@ -276,6 +281,8 @@ void TfrmMain::LaunchInstaller() {
     if (error == ERROR_SUCCESS) error = ERROR_INVALID_HANDLE;  // started, but no process to watch
     const std::string text = ErrorText(error);
     LogFmt("FLOW: ShellExecuteEx FAILED, error %d: %s", {static_cast<unsigned long>(error), text});
+    // The file stays (until the window closes or a new download replaces it), unlocked.
+    FInstallerFile.reset();
     if (error == ERROR_CANCELLED) {
       TrackEvent(events::kInstallFailed, events::kReasonUacCancelled);
       ShowFailure(std::string(s.ElevationCancelled));
@@ -305,6 +312,7 @@ void TfrmMain::tmrInstallTimer() {
   DWORD read = 0;
   if (GetExitCodeProcess(FInstallProcess.get(), &read)) code = read;
   FInstallProcess.reset();
+  FInstallerFile.reset();  // the file is unlocked only to be deleted
   platform::DeleteFileAt(FDestFile);
   LogFmt("FLOW: installer exited, code=%d, temp file deleted", {static_cast<int32_t>(code)});
   InstallFinished(code);

@@ -39,6 +39,7 @@ struct FakeDisk {
   std::set<std::string> uncreatable;  // folder cannot be written
   bool failWrites = false;
   std::set<std::string> linked;  // names that are links to other files
+  std::function<void(std::string& bytes)> beforeLock;  // another program changes the file
   int openHandles = 0;
   bool deletedWhileOpen = false;
   int creates = 0;
@@ -64,9 +65,43 @@ class FakeFile : public IDownloadFile {
     pos += size;
   }
   bool IsPlain() override { return disk->linked.count(path) == 0; }
+  size_t ReadAt(int64_t offset, char* buffer, size_t size) override {
+    const std::string& f = disk->files[path];
+    if (static_cast<size_t>(offset) >= f.size()) return 0;
+    const size_t n = std::min(size, f.size() - static_cast<size_t>(offset));
+    f.copy(buffer, n, static_cast<size_t>(offset));
+    return n;
+  }
   std::shared_ptr<FakeDisk> disk;
   std::string path;
   size_t pos;
+};
+
+// Read while others may only read: while one is open, `lockedReaders` counts it.
+class FakeLockedFile : public ILockedFile {
+ public:
+  FakeLockedFile(std::shared_ptr<FakeDisk> d, std::string p) : disk(std::move(d)), bytes(disk->files[p]) {
+    ++disk->openHandles;
+  }
+  ~FakeLockedFile() override { --disk->openHandles; }
+  size_t Read(char* buffer, size_t size) override {
+    const size_t n = std::min(size, bytes.size() - pos);
+    bytes.copy(buffer, n, pos);
+    pos += n;
+    return n;
+  }
+  std::shared_ptr<FakeDisk> disk;
+  std::string bytes;
+  size_t pos = 0;
+};
+
+// Stands in for SHA-256: the "digest" is the bytes themselves, which is exact for small files.
+class FakeDigest : public IDigest {
+ public:
+  void Update(const char* data, size_t size) override { bytes.append(data, size); }
+  std::unique_ptr<IDigest> Clone() const override { return std::make_unique<FakeDigest>(*this); }
+  std::string Value() const override { return bytes; }
+  std::string bytes;
 };
 
 class FakeFileSystem : public IFileSystem {
@@ -89,6 +124,11 @@ class FakeFileSystem : public IFileSystem {
     disk->linked.erase(p);  // the name was deleted first: a new, plain file
     disk->files[p].clear();
     return std::make_unique<FakeFile>(disk, p);
+  }
+  std::unique_ptr<ILockedFile> OpenLocked(const std::string& p) override {
+    if (disk->beforeLock) disk->beforeLock(disk->files[p]);
+    if (!disk->files.count(p)) throw TDownloadError(kFileOpenError, "Cannot open file \"" + p + "\".");
+    return std::make_unique<FakeLockedFile>(disk, p);
   }
   void Delete(const std::string& p) noexcept override {
     if (disk->openHandles > 0) disk->deletedWhileOpen = true;
@@ -175,6 +215,8 @@ struct Outcome {
   std::vector<Progress> progress;
   std::vector<std::string> log;  // the DL: lines
   bool freed = false;
+  std::string digest;    // of the bytes kept for resumption, "<none>" when none is handed over
+  bool checked = false;  // a checked, locked file was handed over
 };
 
 const std::string kUrl = "https://dl.example/quorvel.exe";
@@ -186,6 +228,7 @@ struct Fixture {
   std::function<uint32_t()> ticks;  // default: +1000 ms a call
   int uiCallsBeforeGone = -1;       // the UI thread's dispatcher disappears after so many calls
   std::function<void(TDownloadThread*)> onStart;
+  std::optional<std::string> carriedBytes;  // what the previous attempt hashed, when not the file
 
   Outcome Go(int64_t resumeFrom, std::string url = kUrl) {
     fs::path logPath = fs::temp_directory_path() /
@@ -211,6 +254,7 @@ struct Fixture {
       return std::make_unique<FakeTransport>(sc);
     };
     services.Files = std::make_shared<FakeFileSystem>(disk);
+    services.CreateDigest = [] { return std::unique_ptr<IDigest>(std::make_unique<FakeDigest>()); };
     uint32_t next = 5000;
     services.TickCount = ticks ? ticks : [next, token]() mutable { return next += 1000; };
     int left = uiCallsBeforeGone;
@@ -220,7 +264,14 @@ struct Fixture {
       fn();
       return true;
     };
-    TDownloadThread* w = TDownloadThread::CreateWith(url, kDest, resumeFrom, std::move(services));
+    // The previous attempt's digest of the kept bytes, as it wrote them (unless a test says).
+    std::unique_ptr<IDigest> carried;
+    if (resumeFrom > 0) {
+      auto d = std::make_unique<FakeDigest>();
+      d->bytes = carriedBytes ? *carriedBytes : (Exists() ? File().substr(0, static_cast<size_t>(resumeFrom)) : "");
+      carried = std::move(d);
+    }
+    TDownloadThread* w = TDownloadThread::CreateWith(url, kDest, resumeFrom, std::move(services), std::move(carried));
     token.reset();
     w->SetOnProgress([run](TDownloadThread*, int64_t r, int64_t t) { run->progress.push_back({r, t}); });
     w->SetOnComplete([run](TDownloadThread* s, bool ok, const std::string& msg) {
@@ -230,6 +281,9 @@ struct Fixture {
       run->kind = s->FailKind();
       run->status = s->HttpStatus();
       run->bytesOnDisk = s->BytesOnDisk();
+      auto digest = s->TakeDigest();
+      run->digest = digest ? digest->Value() : "<none>";
+      run->checked = s->TakeCheckedFile() != nullptr;
     });
     if (onStart) onStart(w);
     w->Start();
@@ -289,6 +343,8 @@ TEST(DownloadWorker, FreshDownloadWithLength) {
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.bytesOnDisk, 0);
   EXPECT_EQ(f.File(), body);
+  EXPECT_TRUE(r.checked) << "the checked file is handed over, still locked";
+  EXPECT_EQ(r.digest, "<none>") << "nothing is kept for resumption";
   EXPECT_EQ(f.script->settings.UserAgent, "OnlineInstaller/1.0");
   EXPECT_EQ(f.script->settings.ConnectTimeoutMs, 15000);
   EXPECT_EQ(f.script->settings.ResponseTimeoutMs, 30000);
@@ -306,6 +362,53 @@ TEST(DownloadWorker, FreshDownloadWithLength) {
                        "DL: content length 1000 bytes (+ 0 already on disk)",
                        "DL: HTTP 200 OK, received 1000 bytes total",
                    }));
+}
+
+TEST(DownloadWorker, FileChangedBeforeTheCheckIsAFailedAttempt) {
+  Fixture f;
+  const std::string body = Bytes(1000, 'a');
+  f.script->answers.push_back(Ok(body));
+  // Another program rewrites the complete file before the worker has it locked.
+  f.disk->beforeLock = [](std::string& bytes) { bytes.replace(0, 2, "MZ"); };
+  Outcome r = f.Go(0);
+  EXPECT_FALSE(r.success);
+  EXPECT_EQ(r.kind, "changed");
+  EXPECT_EQ(r.message, "The downloaded file was changed before it could be checked.");
+  EXPECT_EQ(r.status, 200) << "retried like any other failure";
+  EXPECT_EQ(r.bytesOnDisk, 0);
+  EXPECT_EQ(r.digest, "<none>");
+  EXPECT_FALSE(r.checked);
+  EXPECT_FALSE(f.Exists()) << "the changed file is deleted";
+  EXPECT_EQ(r.log.back(), "DL: file changed before it could be checked, deleted");
+}
+
+TEST(DownloadWorker, KeptBytesAreCheckedBeforeTheyAreResumedAndHandedOn) {
+  {
+    SCOPED_TRACE("kept bytes changed since the attempt that wrote them");
+    Fixture f;
+    f.disk->files[kDest] = Bytes(1000, 'A');
+    f.carriedBytes = Bytes(1000, 'B');
+    f.script->answers.push_back(Ok(Bytes(300, 'c')));
+    Outcome r = f.Go(1000);
+    EXPECT_TRUE(r.success);
+    EXPECT_EQ(f.File(), Bytes(300, 'c'));
+    ASSERT_EQ(f.script->requests.size(), 1u);
+    EXPECT_TRUE(f.script->requests[0].second.empty()) << "no range request onto unchecked bytes";
+    EXPECT_EQ(r.log[0], "DL: partial file unusable, restarting from zero");
+  }
+  {
+    SCOPED_TRACE("a short answer keeps its bytes and hands on their digest");
+    Fixture f;
+    f.disk->files[kDest] = Bytes(1000, 'A');
+    Answer a = Ok(Bytes(500, 'd'), 206, "Partial Content");
+    a.length = 800;  // announces 800, sends 500
+    f.script->answers.push_back(a);
+    Outcome r = f.Go(1000);
+    EXPECT_FALSE(r.success);
+    EXPECT_EQ(r.kind, "incomplete");
+    EXPECT_EQ(r.bytesOnDisk, 1500);
+    EXPECT_EQ(r.digest, Bytes(1000, 'A') + Bytes(500, 'd')) << "the digest covers exactly the kept bytes";
+  }
 }
 
 TEST(DownloadWorker, ResponseWithoutLengthIsCompleteWhateverItsSize) {
@@ -622,6 +725,10 @@ TEST(DownloadUrl, ResolvesRedirectTargets) {
   EXPECT_EQ(ResolveUrl(base, "other.exe"), "https://h.example:8443/a/b/other.exe");
   EXPECT_EQ(ResolveUrl(base, "?y=2"), "https://h.example:8443/a/b/file.exe?y=2");
   EXPECT_EQ(ResolveUrl("https://h.example", "f"), "https://h.example/f");
+  // A base without a path: the reference goes below the root, never onto the host name.
+  EXPECT_EQ(ResolveUrl("https://h.example?t=1", "evil.example/f"), "https://h.example/evil.example/f");
+  EXPECT_EQ(ResolveUrl("https://h.example#x", "?y"), "https://h.example/?y");
+  EXPECT_EQ(ResolveUrl(base + "#top", "#part"), base + "#part");
 }
 
 // ---- cancellation and a vanished owner -------------------------------------------------------

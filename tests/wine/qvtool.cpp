@@ -12,9 +12,14 @@
 //                                    (WM_QUERYENDSESSION, log-off); prints answer=0 or 1
 //   qvtool ask COMMAND...            the installer's test channel (test builds): "controls",
 //                                    "state", "dpi N"; prints its answer
+//   qvtool ask-until S TEXT COMMAND...  asks over and over, for up to S seconds, until the answer
+//                                    contains TEXT (exit 0) or not (exit 1); prints "watching"
+//                                    once the first answer is in: catches what shows briefly
 //   qvtool hold PATH SECONDS         opens PATH exclusively and keeps it open
 //   qvtool resinfo EXE               version strings, manifest and icon group of EXE
 //   qvtool setres EXE NAME FILE      replaces the RCDATA resource NAME of EXE with FILE's bytes
+//   qvtool tamper PATH               tries to overwrite, rename and delete PATH; prints the
+//                                    Windows error of each (0: it worked)
 //   qvtool trust CERT.der            adds a CA certificate to the machine's Root store
 #include <windows.h>
 
@@ -207,23 +212,45 @@ LRESULT CALLBACK AnswerProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   return DefWindowProcW(h, msg, wp, lp);
 }
 
-int Ask(const std::string& command) {
+// The answer lands in g_answer; 0 when there is one.
+int Query(const std::string& command) {
   HWND target = FindInstaller();
   if (!target) return 1;
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = AnswerProc;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"QvToolAnswer";
-  RegisterClassW(&wc);
-  HWND self = CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  static HWND self = [] {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = AnswerProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"QvToolAnswer";
+    RegisterClassW(&wc);
+    return CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  }();
   COPYDATASTRUCT data{kCommand, static_cast<DWORD>(command.size()), const_cast<char*>(command.data())};
   DWORD_PTR ignored = 0;
+  g_answered = false;
   if (!SendMessageTimeoutW(target, WM_COPYDATA, reinterpret_cast<WPARAM>(self), reinterpret_cast<LPARAM>(&data),
                            SMTO_NORMAL, 10000, &ignored))
     return 3;
-  if (!g_answered) return 2;
-  Out(g_answer);
-  return 0;
+  return g_answered ? 0 : 2;
+}
+
+int Ask(const std::string& command) {
+  const int rc = Query(command);
+  if (rc == 0) Out(g_answer);
+  return rc;
+}
+
+int AskUntil(DWORD ms, const std::string& text, const std::string& command) {
+  const DWORD start = GetTickCount();
+  bool first = true;
+  do {
+    if (Query(command) == 0) {
+      if (g_answer.find(text) != std::string::npos) return 0;
+      if (first) Out("watching\n");
+      first = false;
+    }
+    Sleep(2);
+  } while (GetTickCount() - start < ms);
+  return 1;
 }
 
 int wmain(int argc, wchar_t** argv) {
@@ -277,6 +304,26 @@ int wmain(int argc, wchar_t** argv) {
                                     bytes.data(), got);
     return EndUpdateResourceW(update, !ok) && ok ? 0 : 4;
   }
+  if (cmd == L"tamper" && argc > 2) {
+    const std::wstring path = argv[2];
+    DWORD write = 0, rename = 0, remove = 0;
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) {
+      write = GetLastError();
+    } else {
+      DWORD n = 0;
+      if (!WriteFile(f, "XX", 2, &n, nullptr)) write = GetLastError();
+      CloseHandle(f);
+    }
+    const std::wstring moved = path + L".moved";
+    if (MoveFileExW(path.c_str(), moved.c_str(), 0)) MoveFileExW(moved.c_str(), path.c_str(), 0);
+    else rename = GetLastError();
+    if (!DeleteFileW(path.c_str())) remove = GetLastError();
+    Out("write=" + std::to_string(write) + " rename=" + std::to_string(rename) + " delete=" + std::to_string(remove) +
+        "\n");
+    return 0;
+  }
   if (cmd == L"msgbox") return MessageBoxInfo();
   if (cmd == L"msgbox-press" && argc > 2) {
     HWND box = FindInstallerDialog();
@@ -293,6 +340,11 @@ int wmain(int argc, wchar_t** argv) {
     if (!SendMessageTimeoutW(h, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 20000, &answer)) return 3;
     Out("answer=" + std::to_string(answer) + "\n");
     return 0;
+  }
+  if (cmd == L"ask-until" && argc > 4) {
+    std::string command = Narrow(argv[4]);
+    for (int i = 5; i < argc; ++i) command += " " + Narrow(argv[i]);
+    return AskUntil(static_cast<DWORD>(_wtoi(argv[2]) * 1000), Narrow(argv[3]), command);
   }
   if (cmd == L"ask" && argc > 2) {
     std::string command = Narrow(argv[2]);
