@@ -53,6 +53,8 @@ class TDownloadThread {
   // bytes on disk differ, the kept bytes are unusable and the download starts from zero.
   static TDownloadThread* Create(std::string AUrl, std::string ADestFile, int64_t AResumeFrom,
                                  std::unique_ptr<dl::IDigest> AResumeDigest = nullptr);
+  // A new SHA-256 state of the kind Create uses (Windows build).
+  static std::unique_ptr<dl::IDigest> NewDigest();
   static TDownloadThread* CreateWith(std::string AUrl, std::string ADestFile, int64_t AResumeFrom,
                                      TDownloadServices AServices,
                                      std::unique_ptr<dl::IDigest> AResumeDigest = nullptr);

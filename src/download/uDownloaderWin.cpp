@@ -350,6 +350,8 @@ class WinFileSystem final : public dl::IFileSystem {
 
 }  // namespace
 
+std::unique_ptr<dl::IDigest> TDownloadThread::NewDigest() { return std::make_unique<Sha256>(); }
+
 TDownloadThread* TDownloadThread::Create(std::string AUrl, std::string ADestFile, int64_t AResumeFrom,
                                          std::unique_ptr<dl::IDigest> AResumeDigest) {
   TDownloadServices services;
@@ -359,7 +361,7 @@ TDownloadThread* TDownloadThread::Create(std::string AUrl, std::string ADestFile
   services.Files = std::make_shared<WinFileSystem>();
   services.TickCount = [] { return static_cast<uint32_t>(GetTickCount()); };
   services.RunOnUiThread = [](const std::function<void()>& fn) { return ui::RunOnUiThread(fn); };
-  services.CreateDigest = []() -> std::unique_ptr<dl::IDigest> { return std::make_unique<Sha256>(); };
+  services.CreateDigest = NewDigest;
 #ifdef QV_TEST_HOOKS
   // Test builds: a pause between the end of the transfer and the check of the file, so that a
   // test can change the file in that gap.

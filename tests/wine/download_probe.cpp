@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/uLogger.h"
 #include "download/uDownloader.h"
@@ -88,7 +89,23 @@ int wmain(int argc, wchar_t** argv) {
   qv::LoggerStartupAt(qv::win::Narrow(argv[5]));
   qv::ui::InitUiThread();
 
-  qv::TDownloadThread* worker = qv::TDownloadThread::Create(url, dest, resume);
+  // A resumed download gets the digest of the kept bytes, as the attempt that wrote them would
+  // hand it on (the test put those bytes there).
+  std::unique_ptr<qv::dl::IDigest> kept;
+  const wchar_t* keptFrom = argv[2];
+  for (int i = 6; i + 1 < argc; i += 2)
+    if (std::wstring(argv[i]) == L"--kept-from") keptFrom = argv[i + 1];  // a copy, when the file is held
+  if (resume > 0) {
+    FILE* f = _wfopen(keptFrom, L"rb");
+    if (f) {
+      kept = qv::TDownloadThread::NewDigest();
+      std::vector<char> buf(static_cast<size_t>(resume));
+      const size_t n = fread(buf.data(), 1, buf.size(), f);
+      fclose(f);
+      kept->Update(buf.data(), n);
+    }
+  }
+  qv::TDownloadThread* worker = qv::TDownloadThread::Create(url, dest, resume, std::move(kept));
   worker->SetOnProgress([](qv::TDownloadThread* sender, int64_t read, int64_t total) {
     ++g_progressCount;
     Emit({{"ev", "progress"}, {"read", read}, {"total", total}, {"ms", Ms()}});

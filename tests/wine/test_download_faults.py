@@ -143,6 +143,9 @@ class DownloadFaults(ProbeCase):
     def test_partial_file_held_by_another_program(self):
         dest = self.work / "quorvel_setup.exe"
         dest.write_bytes(BODY(1000))
+        # The attempt that kept these bytes handed on their digest; the probe takes it from a copy.
+        copy = self.work / "kept.bin"
+        copy.write_bytes(BODY(1000))
         holder = wineenv.spawn(PROBE.parent / "qvtool.exe", "hold",
                                wineenv.unix_to_windows(dest), "20")
         try:
@@ -150,7 +153,8 @@ class DownloadFaults(ProbeCase):
             while "holding" not in holder.read_stdout() and time.time() < end:
                 time.sleep(0.05)
             mark = len(self.server.requests)
-            run = self.probe(self.server.url("/file/1000"), resume=600, dest=wineenv.unix_to_windows(dest))
+            run = self.probe(self.server.url("/file/1000"), resume=600, dest=wineenv.unix_to_windows(dest),
+                             args=("--kept-from", wineenv.unix_to_windows(copy)))
             c = run.complete
             self.assertOutcome(run, False, c["msg"], "efopenerror", 0, 600)
             self.assertTrue(c["msg"].startswith(f'Cannot open file "{wineenv.unix_to_windows(dest)}". '), c)
