@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the benchmark need.
+# Installs every Debian package the build, the tests, the benchmark and scripts/run.sh need.
 # Idempotent: packages already present are left alone and apt-get is skipped.
 set -euo pipefail
-pkgs=(cmake ninja-build g++ libgtest-dev nlohmann-json3-dev mingw-w64
+pkgs=(cmake ninja-build g++ clang-14 libclang-rt-14-dev libgtest-dev nlohmann-json3-dev mingw-w64
       wine wine64 xvfb xdotool x11-utils imagemagick fonts-wqy-microhei
-      openssl nginx python3 curl file binutils)
+      openssl nginx python3 curl file binutils x11vnc osslsigncode)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
