@@ -70,6 +70,9 @@ void TControl::SetBounds(int left, int top, int width, int height) {
     // A list's window also holds its opened drop-down part.
     const int windowHeight = def_.kind == layout::Kind::Combo ? height + set_->Scale(kComboDropRows) : height;
     MoveWindow(hwnd_, left, top, width, windowHeight, TRUE);
+    // The list's closed part takes the layout's height, not its font's (its frame is 6 px).
+    if (def_.kind == layout::Kind::Combo && height > 6)
+      SendMessageW(hwnd_, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), height - 6);
     bounds_ = {left, top, left + width, top + height};
     return;
   }
@@ -221,6 +224,8 @@ void TControlSet::CreateWindowed(TControl& c, int id) {
   c.hwnd_ = CreateWindowExW(exStyle, cls, L"", style, c.Left(), c.Top(), c.Width(), h, parentHwnd,
                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
   SendMessageW(c.hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(c.font_), FALSE);
+  if (def.kind == layout::Kind::Combo && c.Height() > 6)
+    SendMessageW(c.hwnd_, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), c.Height() - 6);
   switch (def.kind) {
     case layout::Kind::Panel:
       c.backgroundBrush_.reset(CreateSolidBrush(c.background_));
