@@ -227,7 +227,8 @@ class FaultServer(_LocalHttpsServer):
     @staticmethod
     def _parse_answer(answer):
         kind, _, arg = answer.partition(":")
-        if kind not in ("file", "status", "short", "slow", "nolength", "ignore-range", "reset", "stall"):
+        if kind not in ("file", "status", "short", "slow", "nolength", "nolength-reset", "ignore-range", "reset",
+                        "stall"):
             raise ValueError(f"unknown answer {answer!r}")
         if kind == "status" and (not arg.isdigit() or int(arg) not in set(http.HTTPStatus)):
             raise ValueError(f"{answer!r}: status needs a known code")
@@ -347,6 +348,13 @@ class FaultServer(_LocalHttpsServer):
             if rest:
                 conn.sendall(rest)
             conn.shutdown(socket.SHUT_RDWR)  # the close is what ends the body
+        elif kind == "nolength-reset":
+            # No length announced, and the connection is reset half-way: an error, not an end.
+            rest = self._ranged(conn, body, rng, length=False)
+            if rest:
+                conn.sendall(rest[:len(rest) // 2])
+                time.sleep(0.2)
+                conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
         elif kind == "reset":
             rest = self._ranged(conn, body, rng)
             if rest:
@@ -366,8 +374,11 @@ class FaultServer(_LocalHttpsServer):
             self._paced(conn, self._ranged(conn, payload(arg), rng), 16384, 0.01)
         elif kind == "status":
             self._answer(conn, "status", arg, b"", rng)
-        elif kind in ("file", "ignore-range", "short", "reset", "stall"):
+        elif kind in ("file", "ignore-range", "short", "reset", "stall", "nolength", "nolength-reset"):
             self._answer(conn, kind, None, payload(arg), rng)
+        elif kind == "to-http":
+            # A redirect from https to plain http on port `arg`.
+            self._head(conn, 302, [("Location", f"http://localhost:{arg}/file/1000"), ("Content-Length", 0)])
         elif kind == "redirect":
             if arg > 0:
                 self._head(conn, 302, [("Location", str(arg - 1)), ("Content-Length", 0)])

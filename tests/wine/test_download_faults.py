@@ -3,7 +3,9 @@ broken bodies, redirects, network failures, local file failures, cancellation, a
 window and an untrusted certificate."""
 import http
 import re
+import socket
 import subprocess
+import threading
 import time
 import unittest
 
@@ -88,6 +90,18 @@ class DownloadFaults(ProbeCase):
                     print(f"reset, resume={resume}: error {c['msg']}")
 
     # ---- redirects -------------------------------------------------------------------------
+
+    def test_body_without_a_length(self):
+        # Ended by the server's orderly close: nothing on the wire tells a cut from the end, so it
+        # counts as complete.  Ended by a reset: an error, never a success.
+        run = self.probe(self.server.url("/nolength/100000"))
+        self.assertOutcome(run, True, "", "", 200, 0)
+        self.assertEqual(run.file_bytes(), BODY(100000))
+        run = self.probe(self.server.url("/nolength-reset/100000"))
+        c = run.complete
+        self.assertFalse(c["success"], run)
+        self.assertTrue(c["msg"].startswith("Error reading data: "), run)
+        self.assertIsNone(run.file_bytes())  # a transport error in a fresh download keeps nothing
 
     def test_redirects(self):
         mark = len(self.server.requests)
@@ -189,19 +203,79 @@ class DownloadFaults(ProbeCase):
 
     # ---- HTTPS trust -----------------------------------------------------------------------
 
-    def test_certificate_from_an_unknown_authority_is_refused(self):
-        key, cert = self.work / "rogue.key", self.work / "rogue.pem"
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                        "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost",
-                        "-keyout", str(key), "-out", str(cert)], check=True, capture_output=True)
-        with servers.FaultServer(lifetime=60, certfile=cert, keyfile=key) as rogue:
-            run = self.probe(rogue.url("/file/1000"))
-        c = run.complete
-        self.assertOutcome(run, False, c["msg"], c["kind"], 0, 0)
-        self.assertIn(c["kind"], ("enethttpcertificateexception", "enethttpclientexception"))
+    def certificate(self, name, issued_by_test_ca=True, host="localhost", dates=None):
+        """A key and certificate for `host`: self-signed, or from the CA the prefix trusts; with
+        `dates` (start, end as YYYYMMDDhhmmssZ) valid only then."""
+        key, cert = self.work / f"{name}.key", self.work / f"{name}.pem"
+        ossl = lambda *a: subprocess.run(["openssl", *a], check=True, capture_output=True, cwd=self.work)
+        if not issued_by_test_ca:
+            ossl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", f"/CN={host}",
+                 "-addext", f"subjectAltName=DNS:{host}", "-keyout", str(key), "-out", str(cert))
+            return key, cert
+        ca = wineenv.tls_dir()
+        ossl("req", "-newkey", "rsa:2048", "-nodes", "-subj", f"/CN={host}", "-keyout", str(key),
+             "-out", f"{name}.csr")
+        (self.work / "ext.cnf").write_text(f"subjectAltName=DNS:{host}\nextendedKeyUsage=serverAuth\n")
+        if dates is None:
+            ossl("x509", "-req", "-in", f"{name}.csr", "-CA", str(ca / "ca.pem"), "-CAkey", str(ca / "ca.key"),
+                 "-CAcreateserial", "-CAserial", "ca.srl", "-days", "2", "-extfile", "ext.cnf", "-out", str(cert))
+        else:
+            # "openssl ca" is the tool that sets dates in the past.
+            (self.work / "index.txt").write_text("")
+            (self.work / "serial").write_text("1000\n")
+            (self.work / "ca.cnf").write_text(
+                "[ca]\ndefault_ca=test\n[test]\ndatabase=index.txt\nserial=serial\nnew_certs_dir=.\n"
+                "default_md=sha256\npolicy=any\nunique_subject=no\ncopy_extensions=none\n[any]\ncommonName=supplied\n")
+            ossl("ca", "-batch", "-config", "ca.cnf", "-cert", str(ca / "ca.pem"), "-keyfile", str(ca / "ca.key"),
+                 "-startdate", dates[0], "-enddate", dates[1], "-extfile", "ext.cnf", "-notext",
+                 "-in", f"{name}.csr", "-out", str(cert))
+        return key, cert
+
+    def test_no_certificate_error_is_ignored(self):
+        cases = {
+            "unknown authority": dict(issued_by_test_ca=False),
+            "expired": dict(dates=("20200101000000Z", "20200201000000Z")),
+            "wrong host": dict(host="update.example"),
+        }
+        for case, spec in cases.items():
+            with self.subTest(case):
+                key, cert = self.certificate(case.replace(" ", "-"), **spec)
+                with servers.FaultServer(lifetime=60, certfile=cert, keyfile=key) as rogue:
+                    run = self.probe(rogue.url("/file/1000"))
+                c = run.complete
+                self.assertOutcome(run, False, c["msg"], c["kind"], 0, 0)
+                self.assertIn(c["kind"], ("enethttpcertificateexception", "enethttpclientexception"))
+                self.assertIsNone(run.file_bytes())
+                self.assertEqual(rogue.requests, [])  # the request never reached it
+                print(f"{case}:", c["kind"], c["msg"])
+
+    def test_a_redirect_from_https_to_http_is_not_followed(self):
+        # A plain http server that counts whoever comes.
+        listener = socket.socket()
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(4)
+        listener.settimeout(0.2)
+        port = listener.getsockname()[1]
+        visits = []
+        stop = threading.Event()
+
+        def accept():
+            while not stop.is_set():
+                try:
+                    conn, _ = listener.accept()
+                except OSError:
+                    continue
+                visits.append(conn.recv(1024))
+                conn.close()
+        threading.Thread(target=accept, daemon=True).start()
+        try:
+            run = self.probe(self.server.url(f"/to-http/{port}"))
+        finally:
+            stop.set()
+            listener.close()
+        self.assertOutcome(run, False, "Server returned HTTP 302 Found", "", 302, 0)
+        self.assertEqual(visits, [], "the plain-http address was contacted")
         self.assertIsNone(run.file_bytes())
-        self.assertEqual(rogue.requests, [])  # the request never reached it
-        print("untrusted certificate:", c["kind"], c["msg"])
 
 
 if __name__ == "__main__":
