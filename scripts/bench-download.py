@@ -46,6 +46,40 @@ def digest(path):
     return h.hexdigest()
 
 
+def run_worker(probe, url, work, want, size):
+    """One download by the worker (download_probe.exe); its figures as a dict."""
+    dest, out, log = work / "w.exe", work / "w.jsonl", work / "w.log"
+    for p in (dest, out, log):
+        p.unlink(missing_ok=True)
+    t0 = time.monotonic()
+    p = wineenv.spawn(probe, url, wineenv.unix_to_windows(dest), "0",
+                      wineenv.unix_to_windows(out), wineenv.unix_to_windows(log))
+    rc, cpu, _ = wait_rusage(p.pid)
+    wall = time.monotonic() - t0
+    events = [json.loads(x) for x in out.read_text().splitlines()]
+    done = next(e for e in events if e["ev"] == "complete")
+    exit_ev = next(e for e in events if e["ev"] == "exit")
+    ok = rc == 0 and done["success"] and dest.stat().st_size == size and digest(dest) == want
+    # Transfer time: from the first progress report (the response has arrived) to the
+    # completion; the process time also holds Wine's start and the TLS handshake.
+    first = next(e for e in events if e["ev"] == "progress")
+    dest.unlink(missing_ok=True)
+    return dict(ok=ok, wall=wall, transfer=(done["ms"] - first["ms"]) / 1000,
+                cpu=exit_ev["cpuSeconds"], cpu_rusage=cpu, peak=exit_ev["peakWorkingSet"],
+                reports=exit_ev["progressCount"])
+
+
+def run_bare(fetch, url, dest, want, size, avail=False):
+    """One download by the bare WinHTTP loop (winhttp_fetch.exe) under the same Wine."""
+    p = wineenv.spawn(fetch, url, wineenv.unix_to_windows(dest), *(("avail",) if avail else ()))
+    rc, cpu, _ = wait_rusage(p.pid)
+    p.returncode = rc
+    stdout = p.read_stdout()
+    ok = rc == 0 and dest.stat().st_size == size and digest(dest) == want
+    dest.unlink(missing_ok=True)
+    return dict(ok=ok, transfer=int(stdout.split("ms=")[1]) / 1000, cpu_rusage=cpu)
+
+
 def main():
     probe = BUILD / "tests" / "wine" / "download_probe.exe"
     qvtool = BUILD / "tests" / "wine" / "qvtool.exe"
@@ -73,33 +107,12 @@ def main():
             url = nginx.url("/quorvel.exe")
             worker, curl, bare, bare_avail = [], [], [], []
             for i in range(RUNS):
-                # The worker.
-                dest, out, log = work / "w.exe", work / "w.jsonl", work / "w.log"
-                for p in (dest, out, log):
-                    p.unlink(missing_ok=True)
-                t0 = time.monotonic()
-                p = wineenv.spawn(probe, url, wineenv.unix_to_windows(dest), "0",
-                                  wineenv.unix_to_windows(out), wineenv.unix_to_windows(log))
-                rc, cpu, _ = wait_rusage(p.pid)
-                wall = time.monotonic() - t0
-                events = [json.loads(x) for x in out.read_text().splitlines()]
-                done = next(e for e in events if e["ev"] == "complete")
-                exit_ev = next(e for e in events if e["ev"] == "exit")
-                ok = rc == 0 and done["success"] and dest.stat().st_size == SIZE and digest(dest) == want
-                # Transfer time: from the first progress report (the response has arrived) to the
-                # completion; the process time also holds Wine's start and the TLS handshake.
-                first = next(e for e in events if e["ev"] == "progress")
-                worker.append(dict(ok=ok, wall=wall, transfer=(done["ms"] - first["ms"]) / 1000,
-                                   cpu=exit_ev["cpuSeconds"], cpu_rusage=cpu,
-                                   peak=exit_ev["peakWorkingSet"],
-                                   reports=exit_ev["progressCount"]))
-                dest.unlink(missing_ok=True)
+                worker.append(run_worker(probe, url, work, want, SIZE))
+                wall = worker[-1]["wall"]
                 # The bare WinHTTP loop under the same Wine.
-                for mode, into in (((), bare), (("avail",), bare_avail)):
-                    r = wineenv.run(fetch, url, wineenv.unix_to_windows(dest), *mode, timeout=600)
-                    into.append(dict(ok=r.returncode == 0 and dest.stat().st_size == SIZE
-                                     and digest(dest) == want, transfer=int(r.stdout.split("ms=")[1]) / 1000))
-                    dest.unlink(missing_ok=True)
+                dest = work / "w.exe"
+                bare.append(run_bare(fetch, url, dest, want, SIZE))
+                bare_avail.append(run_bare(fetch, url, dest, want, SIZE, avail=True))
                 # curl, same file, same server.
                 cdest = work / "c.exe"
                 cdest.unlink(missing_ok=True)

@@ -4,7 +4,7 @@
 set -euo pipefail
 pkgs=(cmake ninja-build g++ clang-14 libclang-rt-14-dev libgtest-dev nlohmann-json3-dev mingw-w64
       wine wine64 xvfb xdotool x11-utils imagemagick fonts-wqy-microhei
-      openssl nginx python3 curl file binutils x11vnc osslsigncode)
+      openssl nginx python3 curl file binutils x11vnc osslsigncode zopfli)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

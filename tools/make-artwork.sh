@@ -32,6 +32,7 @@ done
 need_pkgs=()
 command -v rsvg-convert >/dev/null 2>&1 || need_pkgs+=(librsvg2-bin)
 [ -x /usr/bin/convert ] && [ -x /usr/bin/identify ] || need_pkgs+=(imagemagick)
+command -v zopflipng >/dev/null 2>&1 || need_pkgs+=(zopfli)
 if [ ${#need_pkgs[@]} -gt 0 ]; then
   echo "make-artwork: installing ${need_pkgs[*]}" >&2
   apt-get update -qq
@@ -172,6 +173,13 @@ for n in 1 2 3 4; do
   rsvg-convert -w 700 -h 400 "$art/slide$n.svg" -o "$tmp/slide$n.raw.png"
   png32 "$tmp/slide$n.raw.png" "$tmp/slide$n.png"
 done
+
+# ---- lossless recompression ------------------------------------------------------------
+# zopflipng finds smaller encodings of the same pixels; the script keeps a result only when it
+# is still 8-bit RGBA and decodes identically.  The ICO's PNG image is recompressed in place.
+python3 "$here/squeeze-png.py" "$tmp/quorvel.ico" "$tmp/icon48.png" "$tmp/product.png" \
+  "$tmp"/slide[1-4].png >/dev/null
+check_ico "$tmp/quorvel.ico" >/dev/null
 
 # ---- install --------------------------------------------------------------------------
 mkdir -p "$out"

@@ -166,4 +166,8 @@ class ReleaseExe(unittest.TestCase):
 
 
 if __name__ == "__main__":
+    # The size is a figure to watch (scripts/size-report.py shows where it goes), not a check.
+    _pe = PE(EXE.read_bytes())
+    print(f"{EXE.name}: {EXE.stat().st_size:,} bytes (" +
+          ", ".join(f"{name} {size:,}" for name, _, size, _ in _pe.sections) + ")", flush=True)
     unittest.main(verbosity=2)
