@@ -41,6 +41,10 @@ run_preset() {
 }
 
 run_preset native -j2
+# The unit tests again under the sanitizers, and the parsers of outside input under libFuzzer.
+run_preset asan -j2
+run_preset tsan -j2
+run_preset fuzz -j2
 run_preset win64 -j2
 run_preset win32
 

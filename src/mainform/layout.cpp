@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <set>
 #include <stdexcept>
 
@@ -45,10 +47,29 @@ Color ParseColor(const json& j, const std::string& name) {
   return c;
 }
 
+// A number of the layout as an int.  A value beyond int (a damaged resource) is a fault: the
+// JSON library's own conversion would wrap it or, for a fraction, be undefined.
+int IntOf(const json& j, const std::string& what) {
+  constexpr int64_t kMin = std::numeric_limits<int>::min(), kMax = std::numeric_limits<int>::max();
+  bool fits = true;  // not a number: get<int> raises the library's type error
+  if (j.is_number_unsigned()) fits = j.get<uint64_t>() <= static_cast<uint64_t>(kMax);
+  else if (j.is_number_integer()) fits = j.get<int64_t>() >= kMin && j.get<int64_t>() <= kMax;
+  else if (j.is_number_float()) fits = j.get<double>() > kMin - 1.0 && j.get<double>() < kMax + 1.0;
+  if (!fits) Fail(what + ": number out of range");
+  return j.get<int>();
+}
+
+// A member that is an int, or `fallback` when it is missing.
+int IntOr(const json& j, const char* key, int fallback, const std::string& what) {
+  if (!j.is_object()) return j.value(key, fallback);  // raises the library's type error
+  const auto it = j.find(key);
+  return it == j.end() ? fallback : IntOf(*it, what + "." + key);
+}
+
 Font ParseFont(const json& j, Font base) {
   if (!j.is_object()) return base;
   base.face = j.value("face", base.face);
-  base.size = j.value("size", base.size);
+  base.size = IntOr(j, "size", base.size, "font");
   base.bold = j.value("bold", false);
   base.underline = j.value("underline", false);
   return base;
@@ -76,12 +97,12 @@ Form Parse(std::string_view text) {
   try {
     Form f;
     const json& w = doc.at("window");
-    f.width = w.at("width").get<int>();
-    f.height = w.at("height").get<int>();
+    f.width = IntOf(w.at("width"), "window.width");
+    f.height = IntOf(w.at("height"), "window.height");
     f.background = ParseColor(w.value("background", json()), "window");
     f.font = ParseFont(w.value("font", json()), Font{});
     for (const json& t : doc.value("timers", json::array()))
-      f.timers.push_back({t.at("name").get<std::string>(), t.at("interval").get<int>()});
+      f.timers.push_back({t.at("name").get<std::string>(), IntOf(t.at("interval"), "timer interval")});
 
     std::set<std::string> names, panels;
     for (const json& j : doc.at("controls")) {
@@ -94,18 +115,18 @@ Form Parse(std::string_view text) {
         Fail(c.name + ": parent " + c.parent + " is not a panel defined before it");
       const json& b = j.at("bounds");
       if (!b.is_array() || b.size() != 4) Fail(c.name + ": bounds must be [left, top, width, height]");
-      c.left = b[0].get<int>();
-      c.top = b[1].get<int>();
-      c.width = b[2].get<int>();
-      c.height = b[3].get<int>();
+      c.left = IntOf(b[0], c.name + ": left");
+      c.top = IntOf(b[1], c.name + ": top");
+      c.width = IntOf(b[2], c.name + ": width");
+      c.height = IntOf(b[3], c.name + ": height");
       c.autoSize = j.value("autosize", false);
       c.centered = j.value("align", std::string("left")) == "center";
       c.vcentered = j.value("layout", std::string("top")) == "center";
       c.visible = j.value("visible", true);
       c.handCursor = j.value("cursor", std::string()) == "hand";
       c.checked = j.value("checked", false);
-      c.tabOrder = j.value("taborder", -1);
-      c.max = j.value("max", 0);
+      c.tabOrder = IntOr(j, "taborder", -1, c.name);
+      c.max = IntOr(j, "max", 0, c.name);
       c.font = ParseFont(j.value("font", json()), f.font);
       c.color = ParseColor(j.value("color", json()), c.name);
       c.background = ParseColor(j.value("background", json()), c.name);

@@ -1,13 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <atomic>
 #include <cctype>
 #include <deque>
+#include <filesystem>
+#include <regex>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "analytics/uAnalytics.h"
 #include "app/uBrand.h"
+#include "app/uLogger.h"
+#include "test_files.h"
 
 using namespace qv;
 
@@ -211,4 +219,51 @@ TEST(EventRequests, AnyAnswerIsLoggedAndTheFirstErrorEndsTheEvent) {
     EXPECT_EQ(s.log, c.log);
     ExpectNoSecrets(s.log);
   }
+}
+
+// Event threads are never waited for: several run at once and some are still sending when the
+// program writes its exit line.  Every line they write is whole, their two lines keep their
+// order, and nothing follows the exit line.
+TEST(EventRequests, ConcurrentSendersAcrossLoggerFinalisation) {
+  namespace fs = std::filesystem;
+  const fs::path path = fs::temp_directory_path() / ("qv_ga_threads_" + std::to_string(::getpid()) + ".log");
+  fs::remove(path);
+  LoggerStartupAt(path.string());
+  constexpr int kThreads = 6, kEvents = 200;
+  std::atomic<int> firstEventsDone{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &firstEventsDone] {
+      const std::string name = "ev" + std::to_string(t);
+      for (int i = 0; i < kEvents; ++i) {
+        SendEventRequests(
+            name, "{}",
+            [](const std::string&, std::string_view) { return Answer(200, "OK", " \r\n{}\r\n "); },
+            [](const std::string& line) { Log(line); });
+        if (i == 0) firstEventsDone.fetch_add(1);
+      }
+    });
+  }
+  while (firstEventsDone.load() < kThreads) std::this_thread::yield();
+  LoggerFinalize();
+  for (auto& th : threads) th.join();
+
+  const std::string text = test::ReadFileBytes(path);
+  fs::remove(path);
+  std::vector<std::string> lines;
+  for (size_t start = 0, at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2)
+    lines.push_back(text.substr(start, at - start));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines.back().find(brand::kLogExitBanner), std::string::npos) << "a line follows the exit line";
+  const std::regex sent(R"(^.{23}  GA: ev(\d) (mp/collect -> HTTP 200 OK|debug/mp/collect -> HTTP 200, validation: \{\})$)");
+  std::vector<int> perThread(kThreads, 0);
+  for (size_t i = 3; i + 1 < lines.size(); ++i) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[i], m, sent)) << "torn or unexpected line: " << lines[i];
+    const int t = std::stoi(m[1]);
+    const bool collect = m[2].str().rfind("mp/collect", 0) == 0;
+    EXPECT_EQ(collect, perThread[t] % 2 == 0) << "collection and validation out of order: " << lines[i];
+    ++perThread[t];
+  }
+  for (int t = 0; t < kThreads; ++t) EXPECT_GE(perThread[t], 2) << "thread " << t;
 }

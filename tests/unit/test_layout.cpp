@@ -73,6 +73,11 @@ TEST(Layout, RejectsFaultyDocuments) {
       R"({"name":"a","kind":"blob","bounds":[0,0,1,1]}]})",
       R"({"name":"a","kind":"label","bounds":[0,0,1]}]})",
       R"({"name":"a","kind":"label","bounds":[0,0,1,1],"color":"#12345"}]})",
+      // Numbers beyond int are faults, not wrapped or converted with undefined behaviour.
+      R"({"name":"a","kind":"label","bounds":[0,0,1e300,1]}]})",
+      R"({"name":"a","kind":"label","bounds":[0,4294967296,1,1]}]})",
+      R"({"name":"a","kind":"edit","bounds":[0,0,1,1],"taborder":-2147483649}]})",
+      R"({"window":{"width":10,"height":10,"font":{"size":3e9}},"controls":[]})",
   };
   for (const char* b : bad) {
     const std::string doc = std::string(b).rfind("{\"name\"", 0) == 0 ? head + b : b;
