@@ -12,7 +12,6 @@ before the installer starts; --wait leaves the finish view open until the window
 Start Now is pressed by hand (through the viewer).
 """
 import argparse
-import importlib
 import os
 import socket
 import subprocess
@@ -22,6 +21,8 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 HARNESS = ROOT / "tests" / "harness"
+sys.path.insert(0, str(HARNESS))
+import buildenv  # noqa: E402  (the harness folder is on the path from here)
 
 wineenv = installer = journey = None  # the harness, imported once the environment names the build
 T0 = time.time()
@@ -31,19 +32,9 @@ def say(text):
     print(f"[{time.time() - T0:5.1f} s] {text}", flush=True)
 
 
-def cache_value(build, name):
-    for line in (build / "CMakeCache.txt").read_text().splitlines():
-        if line.startswith(name + ":"):
-            return line.split("=", 1)[1]
-    raise SystemExit(f"{name} is not in {build / 'CMakeCache.txt'}")
-
-
 def use_build(build, state_file):
     global wineenv, installer, journey
-    os.environ.update(QV_WINE_STATE=str(state_file), QV_BUILD_DIR=str(build),
-                      QV_TEST_DOWNLOAD_PORT=cache_value(build, "QV_TEST_DOWNLOAD_PORT"))
-    sys.path.insert(0, str(HARNESS))
-    wineenv, installer, journey = (importlib.import_module(m) for m in ("wineenv", "installer", "journey"))
+    wineenv, installer, journey = buildenv.use_build(build, state_file)
 
 
 def shoot(run_dir, shots, view):

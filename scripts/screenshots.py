@@ -12,7 +12,6 @@ installs and ends with 0 (finish view).  The single shots stay in <build>/screen
     python3 scripts/screenshots.py [--build build/win64] [--out docs/screenshots]
 """
 import argparse
-import importlib
 import os
 import subprocess
 import sys
@@ -21,6 +20,8 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 HARNESS = ROOT / "tests" / "harness"
+sys.path.insert(0, str(HARNESS))
+import buildenv  # noqa: E402  (the harness folder is on the path from here)
 
 # Locale given to the program, the language index it must pick from it, the label.
 LANGUAGES = [("en_US", "English"), ("de_DE", "Deutsch"), ("fr_FR", "Français"), ("es_ES", "Español"),
@@ -36,19 +37,9 @@ DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
 wineenv = installer = journey = None  # the harness, imported once the environment names the build
 
 
-def cache_value(build, name):
-    for line in (build / "CMakeCache.txt").read_text().splitlines():
-        if line.startswith(name + ":"):
-            return line.split("=", 1)[1]
-    raise SystemExit(f"{name} is not in {build / 'CMakeCache.txt'}")
-
-
 def use_build(build, state_file):
     global wineenv, installer, journey
-    os.environ.update(QV_WINE_STATE=str(state_file), QV_BUILD_DIR=str(build),
-                      QV_TEST_DOWNLOAD_PORT=cache_value(build, "QV_TEST_DOWNLOAD_PORT"))
-    sys.path.insert(0, str(HARNESS))
-    wineenv, installer, journey = (importlib.import_module(m) for m in ("wineenv", "installer", "journey"))
+    wineenv, installer, journey = buildenv.use_build(build, state_file)
 
 
 class Shooter:

@@ -17,6 +17,7 @@ import tempfile
 import time
 from pathlib import Path
 
+import installer
 import servers
 import wineenv
 
@@ -41,14 +42,8 @@ def read_jsonl(path):
     return [json.loads(line) for line in p.read_text(encoding="utf-8").splitlines() if line.strip()]
 
 
-def wait_for(pred, timeout=10, step=0.1):
-    end = time.time() + timeout
-    while time.time() < end:
-        v = pred()
-        if v:
-            return v
-        time.sleep(step)
-    return pred()
+# Polls `pred` until it gives a true value or the time is up.
+wait_for = installer.wait_until
 
 
 def download_server(script, port=DOWNLOAD_PORT, body=FAKE_INSTALLER, lifetime=300, **kw):

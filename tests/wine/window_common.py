@@ -57,6 +57,15 @@ def wait_log(pred, timeout=5):
     return lines or installer.read_log()[1]
 
 
+def answer_exit_question_no(test, what):
+    """The exit question has come (Yes and No); No closes it and keeps the window."""
+    box = installer.wait_until(installer.message_box, timeout=5)
+    test.assertIsNotNone(box, f"{what} asked nothing")
+    test.assertEqual(sorted(box["buttons"]), [6, 7])
+    installer.press(7)
+    test.assertTrue(installer.wait_until(lambda: installer.message_box() is None, timeout=5))
+
+
 def wait_state(key, value, timeout=5):
     return installer.wait_until(lambda: installer.state()[key] == value, timeout=timeout, step=0.05)
 
