@@ -36,9 +36,9 @@ NOT_MEASURED = "not measured"
 
 
 def load_bench_download():
-    spec = importlib.util.spec_from_file_location("bench_download", SOURCE / "scripts" / "bench-download.py")
-    mod = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(mod)
+    found = importlib.util.spec_from_file_location("bench_download", SOURCE / "scripts" / "bench-download.py")
+    mod = importlib.util.module_from_spec(found)
+    found.loader.exec_module(mod)
     return mod
 
 
@@ -181,8 +181,8 @@ def ui_answer_figures(wineenv, installer, journey, build, work, seconds=14):
 
 # ---- the table ------------------------------------------------------------------------------
 
-def fmt(v, spec):
-    return NOT_MEASURED if v is None else format(v, spec)
+def fmt(v, pattern):
+    return NOT_MEASURED if v is None else format(v, pattern)
 
 
 def main():

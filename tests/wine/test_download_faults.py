@@ -237,9 +237,9 @@ class DownloadFaults(ProbeCase):
             "expired": dict(dates=("20200101000000Z", "20200201000000Z")),
             "wrong host": dict(host="update.example"),
         }
-        for case, spec in cases.items():
+        for case, options in cases.items():
             with self.subTest(case):
-                key, cert = self.certificate(case.replace(" ", "-"), **spec)
+                key, cert = self.certificate(case.replace(" ", "-"), **options)
                 with servers.FaultServer(lifetime=60, certfile=cert, keyfile=key) as rogue:
                     run = self.probe(rogue.url("/file/1000"))
                 c = run.complete
