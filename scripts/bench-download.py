@@ -80,20 +80,27 @@ def run_bare(fetch, url, dest, want, size, avail=False):
     return dict(ok=ok, transfer=int(stdout.split("ms=")[1]) / 1000, cpu_rusage=cpu)
 
 
+def start_wine(build, qvtool):
+    """The benchmarks' own Wine environment in <build>/bench-wine (from the tests' prefix
+    snapshot when there is one); returns its state file."""
+    state_dir = build / "bench-wine"
+    state_dir.mkdir(exist_ok=True)
+    template = build / "wine" / "prefix-template.tar"
+    if template.exists() and not (state_dir / "prefix-template.tar").exists():
+        shutil.copy(template, state_dir / "prefix-template.tar")
+    state = state_dir / "state.json"
+    os.environ[wineenv.STATE_ENV] = str(state)
+    wineenv.start(state, qvtool)
+    return state
+
+
 def main():
     probe = BUILD / "tests" / "wine" / "download_probe.exe"
     qvtool = BUILD / "tests" / "wine" / "qvtool.exe"
     fetch = BUILD / "tests" / "wine" / "winhttp_fetch.exe"
     if not probe.exists():
         raise SystemExit(f"{probe} is missing: build the win64 preset first")
-    state_dir = BUILD / "bench-wine"
-    state_dir.mkdir(exist_ok=True)
-    template = BUILD / "wine" / "prefix-template.tar"
-    if template.exists() and not (state_dir / "prefix-template.tar").exists():
-        shutil.copy(template, state_dir / "prefix-template.tar")
-    state = state_dir / "state.json"
-    os.environ[wineenv.STATE_ENV] = str(state)
-    wineenv.start(state, qvtool)
+    state = start_wine(BUILD, qvtool)
     work = Path(tempfile.mkdtemp(prefix="qv-bench-"))
     try:
         www = work / "www"

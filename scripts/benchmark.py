@@ -209,14 +209,7 @@ def main():
     desc = machine()
     print(desc, flush=True)
     size = release.stat().st_size if release.exists() else None
-    state_dir = build / "bench-wine"
-    state_dir.mkdir(exist_ok=True)
-    template = build / "wine" / "prefix-template.tar"
-    if template.exists() and not (state_dir / "prefix-template.tar").exists():
-        shutil.copy(template, state_dir / "prefix-template.tar")
-    state = state_dir / "state.json"
-    os.environ[wineenv.STATE_ENV] = str(state)
-    wineenv.start(state, build / "tests/wine/qvtool.exe")
+    state = bd.start_wine(build, build / "tests/wine/qvtool.exe")
     work = Path(tempfile.mkdtemp(prefix="qv-benchmark-"))
     dl = ws = ui = None
     st = (None, None)

@@ -194,6 +194,18 @@ int MessageBoxInfo() {
   return 0;
 }
 
+// The bytes of a file; false when it cannot be read.
+bool ReadWholeFile(const wchar_t* path, std::vector<BYTE>& bytes) {
+  HANDLE f = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  bytes.resize(GetFileSize(f, nullptr));
+  DWORD got = 0;
+  const BOOL ok = ReadFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+  CloseHandle(f);
+  bytes.resize(got);
+  return ok != FALSE;
+}
+
 // The installer's test channel: a command by WM_COPYDATA, the answer by WM_COPYDATA back.
 constexpr ULONG_PTR kCommand = 0x51565443;
 constexpr ULONG_PTR kAnswer = 0x51565452;
@@ -292,16 +304,12 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (cmd == L"resinfo" && argc > 2) return ResInfo(argv[2]);
   if (cmd == L"setres" && argc > 4) {
-    HANDLE f = CreateFileW(argv[4], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return 2;
-    std::vector<BYTE> bytes(GetFileSize(f, nullptr));
-    DWORD got = 0;
-    ReadFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
-    CloseHandle(f);
+    std::vector<BYTE> bytes;
+    if (!ReadWholeFile(argv[4], bytes)) return 2;
     HANDLE update = BeginUpdateResourceW(argv[2], FALSE);
     if (!update) return 3;
     const BOOL ok = UpdateResourceW(update, RT_RCDATA, argv[3], MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
-                                    bytes.data(), got);
+                                    bytes.data(), static_cast<DWORD>(bytes.size()));
     return EndUpdateResourceW(update, !ok) && ok ? 0 : 4;
   }
   if (cmd == L"tamper" && argc > 2) {
@@ -354,16 +362,12 @@ int wmain(int argc, wchar_t** argv) {
   if (cmd == L"trust" && argc > 2) {
     // The local-machine store takes the certificate without the confirmation dialog that the
     // current user's Root store would show.
-    HANDLE f = CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return 2;
-    std::vector<BYTE> der(GetFileSize(f, nullptr));
-    DWORD got = 0;
-    ReadFile(f, der.data(), static_cast<DWORD>(der.size()), &got, nullptr);
-    CloseHandle(f);
+    std::vector<BYTE> der;
+    if (!ReadWholeFile(argv[2], der)) return 2;
     HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
                                      CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
     if (!store) return 3;
-    const BOOL ok = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), got,
+    const BOOL ok = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
                                                      CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
     CertCloseStore(store, 0);
     return ok ? 0 : 4;

@@ -1,12 +1,9 @@
 """The installer's window started on a monitor of 144 DPI: the settings panel, the language switch,
 a move to 96 DPI and back, and the slide dots of a 1.5-times wider paint box."""
 import shutil
-import tempfile
 import unittest
-from pathlib import Path
 
 import installer
-import journey
 import window_common as wc
 
 
@@ -16,14 +13,7 @@ class HighDpi(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        assert installer.window_state() is None, "an installer from an earlier test still runs"
-        installer.reset_log()
-        cls.work = Path(tempfile.mkdtemp(prefix="qv-window-"))
-        cls.server = journey.download_server(["slow:4000"])
-        cls.server.start()
-        cls.fake = journey.FakeInstaller(cls.work / "record.jsonl")
-        with wc.monitor_dpi(144):
-            cls.proc = installer.start(extra_env=cls.fake.env)
+        wc.start_with_slow_download(cls, dpi=144)
 
     @classmethod
     def tearDownClass(cls):

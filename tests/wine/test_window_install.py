@@ -2,13 +2,10 @@
 stand-in installer that never gets to run): the slide carousel and its dots, dragging the window
 by the banner, and the frame's controls while the view covers the title row."""
 import shutil
-import tempfile
 import time
 import unittest
-from pathlib import Path
 
 import installer
-import journey
 import window_common as wc
 
 INTERVAL = 3.5
@@ -36,14 +33,7 @@ class InstallView(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        assert installer.window_state() is None, "an installer from an earlier test still runs"
-        installer.reset_log()
-        cls.work = Path(tempfile.mkdtemp(prefix="qv-window-"))
-        # About 100 s for the stand-in's bytes: the view stays up for every test here.
-        cls.server = journey.download_server(["slow:4000"])
-        cls.server.start()
-        cls.fake = journey.FakeInstaller(cls.work / "record.jsonl")
-        cls.proc = installer.start(extra_env=cls.fake.env)
+        wc.start_with_slow_download(cls)
         installer.click("lblSettings")
         assert wc.wait_state("client", "640x517"), installer.state()
         installer.click("cbLanguage")

@@ -5,10 +5,12 @@ import contextlib
 import json
 import os
 import subprocess
+import tempfile
 import time
 from pathlib import Path
 
 import installer
+import journey
 import wineenv
 
 SOURCE = Path(os.environ.get("QV_SOURCE_DIR", Path(__file__).resolve().parents[2]))
@@ -55,6 +57,23 @@ def wait_log(pred, timeout=5):
     lines = installer.wait_until(lambda: (lambda ls: ls if pred(ls) else None)(installer.read_log()[1]),
                                  timeout=timeout)
     return lines or installer.read_log()[1]
+
+
+def start_with_slow_download(cls, dpi=None):
+    """Starts one installer for a test class (at `dpi` when given), its download served so slowly
+    (about 100 s for the stand-in's bytes) that an install view stays up for every test; sets
+    cls.work, cls.server, cls.fake and cls.proc."""
+    assert installer.window_state() is None, "an installer from an earlier test still runs"
+    installer.reset_log()
+    cls.work = Path(tempfile.mkdtemp(prefix="qv-window-"))
+    cls.server = journey.download_server(["slow:4000"])
+    cls.server.start()
+    cls.fake = journey.FakeInstaller(cls.work / "record.jsonl")
+    if dpi is None:
+        cls.proc = installer.start(extra_env=cls.fake.env)
+    else:
+        with monitor_dpi(dpi):
+            cls.proc = installer.start(extra_env=cls.fake.env)
 
 
 def answer_exit_question_no(test, what):
